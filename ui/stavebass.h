@@ -1,0 +1,195 @@
+// The main window and the map of the program.  Every handler and procedure of the window is
+// declared here and defined in the folder of its subsystem:
+//   engine/  Form_Load, Form_Unload, the beat loop and transport, the note tables, keys, the
+//            index-finger note, reach and the bar generators
+//   stave/   shownote, drawbars, accidents, signature, updatenotelabels, Check2_Click
+//   sound/   opendefaultdevice, List1_Click, VScroll1_Change
+//   ui/      the controls and menus, the skins, the auxiliary windows
+#pragma once
+
+#include "engine/practice_state.h"
+
+#include <QColor>
+#include <QImage>
+#include <QMainWindow>
+#include <QPixmap>
+#include <QPointer>
+
+class QAction;
+class QCheckBox;
+class QLabel;
+class QListWidget;
+class QMenu;
+class QPushButton;
+class QScrollBar;
+class QTimer;
+class EditCombo;
+class StaveView;
+class ClientArea;
+
+class stavebass : public QMainWindow, public PracticeState {
+    Q_OBJECT
+
+public:
+    explicit stavebass(QWidget* parent = nullptr);
+    ~stavebass() override;
+
+    // ---- controls: stave area ----
+    QLabel* Picture1 = nullptr; // the product logo
+    QLabel* key = nullptr;      // the clef and key signature
+    StaveView* Image3 = nullptr; // the stave; paints the kept drawing surface
+    QLabel* Label13 = nullptr;
+    QLabel* Label14 = nullptr;
+    QLabel* Label15 = nullptr;
+    QLabel* Label16 = nullptr;
+
+    // ---- transport and timing ----
+    QPushButton* Start = nullptr;
+    QPushButton* Stop = nullptr;
+    QPushButton* Command1 = nullptr; // pause
+    QPushButton* Command2 = nullptr; // the fretboard chart
+    QScrollBar* temposcroll = nullptr;
+    QLabel* Label5 = nullptr;
+    QLabel* tempolabel = nullptr;
+    QLabel* Label7 = nullptr;
+    QLabel* beater = nullptr;
+    QLabel* Label2 = nullptr;
+    QTimer* Timer1 = nullptr;
+
+    // ---- hand position and key ----
+    EditCombo* Keysignature = nullptr;
+    EditCombo* fretposition = nullptr;
+    EditCombo* Stringchoice = nullptr;
+    EditCombo* intervaldistance = nullptr;
+    QLabel* finger = nullptr;
+    QLabel* Label3 = nullptr;
+
+    // ---- options ----
+    QCheckBox* Check1 = nullptr; // Diatonic to Key
+    QCheckBox* Check2 = nullptr; // Show current Notes
+    QCheckBox* Check3 = nullptr; // Alternate from Index finger
+    QCheckBox* Check4 = nullptr; // Metronome On
+    QLabel* Label1 = nullptr;
+    QLabel* Label8 = nullptr;
+    QLabel* Label9 = nullptr;
+    QLabel* Label10 = nullptr;
+    EditCombo* accif = nullptr;
+    EditCombo* aspitch = nullptr;
+
+    // ---- sound ----
+    QListWidget* List1 = nullptr;
+    QLabel* Label6 = nullptr;
+    QScrollBar* VScroll1 = nullptr;
+    QLabel* Label4 = nullptr;
+
+    // ---- menus ----
+    QMenu* CW = nullptr;
+    QAction* exit = nullptr;
+    QMenu* skins = nullptr;
+    QAction* flamethrower = nullptr;
+    QAction* corporate = nullptr;
+    QAction* scifi = nullptr;
+    QAction* industry = nullptr;
+    QMenu* help = nullptr;
+    QAction* cwhelp = nullptr;
+    QAction* makersite = nullptr;
+    QAction* authorsite = nullptr;
+    QAction* about = nullptr;
+
+    // ---- hidden picture holders the stave drawing copies from, in the surface's format ----
+    QImage stavePicture;
+    QImage stabdownsprite, stabdownmask, sitdownsprite, sitdownmask;
+    QImage stabupsprite, stabupmask, hangupsprite, hangupmask, adjust;
+    QImage sharpsprite, sharpmask, flatsprite, flatmask, naturalsprite, naturalmask;
+    QImage ottavaMark; // the 8va sign over notes written an octave lower
+    // The kept drawing surface: the stave picture with the notes drawn over it, in window
+    // coordinates offset by the stave's corner.  Only drawbars changes it.
+    QImage surface;
+    static constexpr int kStaveLeft = 216;
+    static constexpr int kStaveTop = 35;
+
+    // ---- skin ----
+    QPixmap backgroundPicture;
+    QColor backgroundColour{0, 0, 192};
+
+    // ---- auxiliary windows, at most one each ----
+    QPointer<QWidget> splashWindow;
+    QPointer<QWidget> form2Window;
+    QPointer<QWidget> webberWindow;
+    QPointer<QWidget> fretboardWindow;
+    QPointer<QWidget> introWindow;
+
+    // ---- window load and unload (engine/startup.cpp) ----
+    void Form_Load();
+    void Form_Unload();
+    void exit_Click();
+
+    // ---- beat loop (engine/beatloop.cpp) ----
+    void Start_Click();
+    void Stop_Click();
+    void Command1_Click();
+    void temposcroll_Change();
+    void Check4_Click();
+    void Timer1_Timer();
+
+    // ---- the window's own procedures, in the order the window declares them ----
+    void NoteArrayfill(); // engine/notetable.cpp
+    void createbar1();    // engine/createbar.cpp
+    void createbar2();    // engine/handover.cpp
+    void indexnotefind(); // engine/indexnote.cpp
+    void shownote();      // stave/draw.cpp
+    void accidents();     // stave/draw.cpp
+    void signature();     // stave/signature.cpp
+    void reach();         // engine/reach.cpp
+    void loaddiatonics(); // engine/keys.cpp
+    void saveskin();      // ui/skins.cpp
+    void loadskin();
+    void flame();
+    void sky();
+    void sci();
+    void cor();
+    void ind();
+    void opendefaultdevice(); // sound/device.cpp
+    void updatenotelabels();  // stave/labels.cpp
+    void drawbars();          // stave/draw.cpp
+
+    // ---- option handlers ----
+    void Check1_Click();            // engine/keys.cpp
+    void Check2_Click();            // stave/labels.cpp
+    void Check3_Click();            // engine/handover.cpp
+    void Keysignature_Click();      // engine/keys.cpp
+    void Keysignature_Change();     // engine/keys.cpp
+    void fretposition_Change();     // engine/indexnote.cpp
+    void Stringchoice_Change();     // engine/indexnote.cpp
+    void intervaldistance_Change(); // engine/indexnote.cpp
+
+    // ---- sound (sound/device.cpp) ----
+    void List1_Click();
+    void VScroll1_Change();
+
+    // ---- menus (ui/) ----
+    void flamethrower_Click(); // ui/skins.cpp
+    void corporate_Click();
+    void scifi_Click();
+    void industry_Click();
+    void cwhelp_Click();     // ui/help.cpp
+    void makersite_Click();  // ui/weblink.cpp
+    void authorsite_Click(); // ui/weblink.cpp
+    void about_Click();      // ui/splash.cpp
+    void Command2_Click();   // ui/fretboard.cpp
+
+    // Loads the stave picture and the sprites from the program's folder (stave/draw.cpp).
+    void loadSprites();
+    // Runs Timer1_Timer unless a tick is still running.
+    void onTimer1();
+    bool tickRunning = false;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildControls();
+    void buildMenus();
+    ClientArea* client = nullptr;
+    bool unloaded = false;
+};
