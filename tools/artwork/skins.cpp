@@ -1,0 +1,4 @@
+#include "artwork.h"
+namespace artwork {
+void drawSkins(Output&) {}
+} // namespace artwork
