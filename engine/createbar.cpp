@@ -1,0 +1,149 @@
+#include "engine/createbar.h"
+
+#include "engine/notes.h"
+#include "stave/stave_table.h"
+#include "ui/stavebass.h"
+
+#include <cmath>
+
+namespace createbar {
+
+namespace {
+
+int16_t ownSign(const std::string& n) {
+    if (!n.empty() && n.back() == '#') {
+        return kSharp;
+    }
+    if (!n.empty() && n.back() == 'b') {
+        return kFlat;
+    }
+    if (n.size() == 1) {
+        return kNatural;
+    }
+    return kNone;
+}
+
+} // namespace
+
+Signs signs(const Bar& bar, const keys::KeyRows& keyRows) {
+    std::array<std::string, 5> n{};  // the name without its octave digit
+    std::array<std::string, 5> l{};  // its letter
+    std::array<bool, 5> inKey{};     // one of the key's scale spellings
+    std::array<bool, 5> respelled{}; // an earlier letter back with another accidental
+    std::array<int16_t, 5> own{};
+    for (std::size_t p = 1; p <= 4; ++p) {
+        n[p] = notes::withoutOctave(bar[p]);
+        l[p] = n[p].substr(0, 1);
+        own[p] = ownSign(n[p]);
+        for (std::size_t k = 0; k <= 7; ++k) {
+            if (n[p] == notes::withoutOctave(keyRows[k])) {
+                inKey[p] = true;
+            }
+        }
+    }
+
+    Signs sign{};
+    // Position 1.
+    sign[1] = kNone;
+    if (!inKey[1]) {
+        sign[1] = own[1];
+    }
+
+    // Position 2.
+    [&] {
+        sign[2] = kNone;
+        if (n[2] == n[1]) {
+            return;
+        }
+        if (l[2] == l[1]) {
+            respelled[2] = true;
+            sign[2] = own[2];
+            return;
+        }
+        if (!inKey[2]) {
+            sign[2] = own[2];
+        }
+    }();
+
+    // Position 3.
+    [&] {
+        sign[3] = kNone;
+        if (n[3] == n[2]) {
+            return;
+        }
+        if (l[3] == l[2]) {
+            respelled[3] = true;
+            sign[3] = own[3];
+        }
+        if (!respelled[2] && n[3] == n[1]) {
+            sign[3] = kNone;
+            return;
+        }
+        if (!respelled[2] && n[3] != n[1] && l[3] == l[1]) {
+            respelled[3] = true;
+            sign[3] = own[3];
+        }
+        if (!respelled[3] && !inKey[3]) {
+            sign[3] = own[3];
+        }
+    }();
+
+    // Position 4.
+    [&] {
+        sign[4] = kNone;
+        if (n[4] == n[3]) {
+            return;
+        }
+        if (l[4] == l[3]) {
+            respelled[4] = true;
+            sign[4] = own[4];
+        }
+        if (!respelled[3] && n[4] == n[2]) {
+            sign[4] = kNone;
+            return;
+        }
+        if (!respelled[4] && n[4] != n[2] && l[4] == l[2]) {
+            respelled[4] = true;
+            sign[4] = own[4];
+        }
+        if (!respelled[2] && n[4] == n[1] && n[4] != n[3]) {
+            sign[4] = kNone;
+            return;
+        }
+        if (!respelled[4] && n[4] != n[1] && l[4] == l[1]) {
+            respelled[4] = true;
+            sign[4] = own[4];
+        }
+        if (!respelled[4] && !inKey[4]) {
+            sign[4] = own[4];
+        }
+    }();
+    return sign;
+}
+
+} // namespace createbar
+
+void stavebass::createbar1() {
+    // A fresh seed per bar, mixed into the generator's state.
+    const double r = random->next();
+    random->randomize(static_cast<float>(std::floor(r * 100.0) + 1.0));
+
+    reach();
+
+    const createbar::Signs sign = createbar::signs(nextBar, keys::rowsOf(diatonics, keyIndex));
+    for (barPos = 1; barPos <= 4; ++barPos) {
+        const auto p = static_cast<std::size_t>(barPos);
+        const std::optional<StavePlace> place = staveLookup(nextBar[p]);
+        if (place) {
+            spriteType = place->type;
+            drawY = place->height;
+        }
+        // A name without a place keeps the layout of the note before it, as a plain note.
+        nextBarOttava[p] = place && place->ottava;
+        accidentalSign = sign[p];
+        nextBarCopy[p] = nextBar[p];
+        nextBarLayout[PracticeState::kType][p] = spriteType;
+        nextBarLayout[PracticeState::kHeight][p] = drawY;
+        nextBarLayout[PracticeState::kSign][p] = accidentalSign;
+    }
+}

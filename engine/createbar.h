@@ -1,0 +1,24 @@
+// How the notes of the waiting bar are written: the accidental sign each note carries under the
+// key signature and the notes before it in the bar.
+#pragma once
+
+#include "engine/keys.h"
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+namespace createbar {
+
+enum Sign : int16_t { kNone = 0, kSharp = 1, kFlat = 2, kNatural = 3 };
+
+using Bar = std::array<std::string, 5>; // positions 1..4, names with octave digits
+using Signs = std::array<int16_t, 5>;   // positions 1..4
+
+// The sign of each position.  A note foreign to the key shows its own sign unless the same name
+// already stood earlier in the bar; a note that brings back an earlier letter with another
+// accidental shows its own sign even when it belongs to the key.  Octaves play no part.
+// `keyRows` is the key's row table; rows 0..7 are read.
+Signs signs(const Bar& bar, const keys::KeyRows& keyRows);
+
+} // namespace createbar
