@@ -21,7 +21,9 @@ MidiBackend& midi() {
     return *sys;
 }
 
-void setMidi(MidiBackend* backend) { overrideBackend = backend; }
+void setMidi(MidiBackend* backend) {
+    overrideBackend = backend;
+}
 
 std::string standardMidiErrorText(MMRESULT code) {
     switch (code) {
@@ -46,7 +48,8 @@ std::string standardMidiErrorText(MMRESULT code) {
         return "No General MIDI soundfont was found. Install the package fluid-soundfont-gm "
                "(or timgm6mb-soundfont), or name a soundfont file in CLEFWORK_SOUNDFONT.";
     case MIDIERR_NOAUDIO:
-        return "No audio output could be started for the built-in synthesiser.";
+        return "No audio output could be started for the built-in synthesiser. "
+               "CLEFWORK_AUDIO_DRIVER=file writes a WAV instead.";
     case MIDIERR_PORTGONE:
         return "The MIDI port has gone away. Choose another device from the Midi Device list.";
     case MIDIERR_NOTOPEN:
