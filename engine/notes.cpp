@@ -4,8 +4,8 @@ namespace notes {
 
 const std::array<std::string, 42>& chromaticTable() {
     static const std::array<std::string, 42> table = [] {
-        static constexpr std::array<const char*, 12> names{"E", "F",  "F#", "G", "G#", "A",
-                                                           "A#", "B", "C",  "C#", "D", "D#"};
+        static constexpr std::array<const char*, 12> names{"E",  "F", "F#", "G",  "G#", "A",
+                                                           "A#", "B", "C",  "C#", "D",  "D#"};
         std::array<std::string, 42> t{};
         for (int k = 1; k <= 41; ++k) {
             const int semis = k - 1;
@@ -81,6 +81,8 @@ std::string withoutOctave(std::string_view name) {
     return std::string(name.substr(0, name.size() - 1));
 }
 
-int pitchShift(int pitchListIndex) { return pitchListIndex == 1 ? 0 : -12; }
+int pitchShift(int pitchListIndex) {
+    return pitchListIndex == 1 ? 0 : -12;
+}
 
 } // namespace notes

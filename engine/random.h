@@ -9,7 +9,7 @@
 class RandomSource {
 public:
     virtual ~RandomSource() = default;
-    virtual double next() = 0;             // 0 <= r < 1
+    virtual double next() = 0;              // 0 <= r < 1
     virtual void randomize(float seed) = 0; // mix the number into the state
 };
 

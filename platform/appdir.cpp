@@ -35,8 +35,12 @@ QString appDir() {
     return found;
 }
 
-void setAppDir(const QString& dir) { overrideDir() = dir; }
+void setAppDir(const QString& dir) {
+    overrideDir() = dir;
+}
 
-QString appFile(const QString& name) { return appDir() + QLatin1Char('/') + name; }
+QString appFile(const QString& name) {
+    return appDir() + QLatin1Char('/') + name;
+}
 
 } // namespace platform

@@ -31,9 +31,15 @@ uint32_t timeGetDevCaps(TimeCaps& caps) {
     return 0;
 }
 
-uint32_t timeBeginPeriod(uint32_t) { return 0; }
-uint32_t timeEndPeriod(uint32_t) { return 0; }
+uint32_t timeBeginPeriod(uint32_t) {
+    return 0;
+}
+uint32_t timeEndPeriod(uint32_t) {
+    return 0;
+}
 
-void setClock(std::function<uint32_t()> fn) { source() = std::move(fn); }
+void setClock(std::function<uint32_t()> fn) {
+    source() = std::move(fn);
+}
 
 } // namespace platform

@@ -4,7 +4,9 @@
 
 namespace platform {
 
-uint32_t MidiCapture::numDevs() { return static_cast<uint32_t>(devices.size()); }
+uint32_t MidiCapture::numDevs() {
+    return static_cast<uint32_t>(devices.size());
+}
 
 MMRESULT MidiCapture::getDevCaps(int32_t deviceId, MidiOutCaps& caps) {
     const Device* dev = nullptr;

@@ -12,7 +12,9 @@ std::function<void(const QString&)>& hook() {
 }
 } // namespace
 
-void setMessageBoxHook(std::function<void(const QString&)> fn) { hook() = std::move(fn); }
+void setMessageBoxHook(std::function<void(const QString&)> fn) {
+    hook() = std::move(fn);
+}
 
 void messageBox(const QString& text) {
     if (hook()) {

@@ -85,6 +85,8 @@ Shell& shell() {
     return overrideShell != nullptr ? *overrideShell : desktop;
 }
 
-void setShell(Shell* s) { overrideShell = s; }
+void setShell(Shell* s) {
+    overrideShell = s;
+}
 
 } // namespace platform

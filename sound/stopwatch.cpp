@@ -11,7 +11,9 @@ CStopWatch::CStopWatch() {
     Reset();
 }
 
-CStopWatch::~CStopWatch() { platform::timeEndPeriod(1); }
+CStopWatch::~CStopWatch() {
+    platform::timeEndPeriod(1);
+}
 
 void CStopWatch::Reset() {
     // Start on a millisecond edge, never part-way through one that is already running.

@@ -14,7 +14,9 @@ EditCombo::EditCombo(const QString& prompt, QWidget* parent) : QComboBox(parent)
     connect(this, qOverload<int>(&QComboBox::activated), this, &EditCombo::onActivated);
 }
 
-QString EditCombo::text() const { return lineEdit()->text(); }
+QString EditCombo::text() const {
+    return lineEdit()->text();
+}
 
 void EditCombo::setListIndex(int index) {
     const QSignalBlocker block(this);

@@ -35,8 +35,8 @@ public:
     ~stavebass() override;
 
     // ---- controls: stave area ----
-    QLabel* Picture1 = nullptr; // the product logo
-    QLabel* key = nullptr;      // the clef and key signature
+    QLabel* Picture1 = nullptr;  // the product logo
+    QLabel* key = nullptr;       // the clef and key signature
     StaveView* Image3 = nullptr; // the stave; paints the kept drawing surface
     QLabel* Label13 = nullptr;
     QLabel* Label14 = nullptr;
@@ -101,7 +101,7 @@ public:
     QImage stabdownsprite, stabdownmask, sitdownsprite, sitdownmask;
     QImage stabupsprite, stabupmask, hangupsprite, hangupmask, adjust;
     QImage sharpsprite, sharpmask, flatsprite, flatmask, naturalsprite, naturalmask;
-    QImage ottavaMark; // the 8va sign over notes written an octave lower
+    QImage ottavaMark, ottavaMask; // the 8va sign over notes written an octave lower
     // The kept drawing surface: the stave picture with the notes drawn over it, in window
     // coordinates offset by the stave's corner.  Only drawbars changes it.
     QImage surface;
