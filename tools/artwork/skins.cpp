@@ -45,21 +45,21 @@ QImage flame() {
         const int i = std::min(4, static_cast<int>(heat));
         return mix(palette[i], palette[i + 1], heat - i);
     };
+    auto ember = [&](int x, int y) { return 0.3 + 0.2 * noise.fractal(x / 45.0, y / 35.0, 4); };
     for (int y = 0; y < skinHeight; ++y) {
-        const double fromBottom = 1.0 - static_cast<double>(y) / skinHeight;
+        const double rise = static_cast<double>(y) / 320.0; // 0 at the top, 1 at the flames' foot
         for (int x = 0; x < skinWidth; ++x) {
-            const double warp = noise.fractal(x / 90.0, y / 140.0, 3) - 0.5;
-            const double n = noise.fractal(x / 55.0 + warp * 1.6, y / 38.0 + 3.0, 5);
-            double heat = 1.35 - fromBottom * 1.55 + (n - 0.5) * 1.3;
-            if (y > 330) {
-                // Under the panel: embers, no bright tongues.
-                const double ember = noise.fractal(x / 40.0, y / 30.0, 3);
-                heat = 0.28 + 0.22 * ember + (y - 330) / 182.0 * 0.08;
-            } else if (y > 290) {
-                const double ember = 0.28 + 0.22 * noise.fractal(x / 40.0, y / 30.0, 3);
-                heat = heat + (ember - heat) * (y - 290) / 40.0;
+            // Tongues: noise stretched upwards and bent sideways by a slower noise.
+            const double bend = (noise.fractal(x / 120.0, y / 160.0, 3) - 0.5) * 2.2;
+            const double tongue = noise.fractal(x / 26.0 + bend, y / 95.0 + 5.0, 5);
+            const double heat = rise * 1.25 - 0.35 + (tongue - 0.5) * 1.6;
+            double value = heat;
+            if (y > 340) {
+                value = ember(x, y); // under the panel: a calm bed of embers
+            } else if (y > 260) {
+                value = heat + (ember(x, y) - heat) * (y - 260) / 80.0;
             }
-            picture.setPixel(x, y, fire(heat));
+            picture.setPixel(x, y, fire(value));
         }
     }
     return picture;
