@@ -104,6 +104,14 @@ bool FluidEngine::load(std::string& error, double sampleRate) {
         return false;
     }
 
+    if (fluid_is_soundfont(soundfont_.c_str()) == 0) {
+        failure_ = Failure::NoSoundfont;
+        error = "The file " + soundfont_ +
+                " is no soundfont: install fluid-soundfont-gm or set CLEFWORK_SOUNDFONT to an "
+                ".sf2 file.";
+        return false;
+    }
+
     settings_ = new_fluid_settings();
     if (settings_ == nullptr) {
         failure_ = Failure::Synth;
