@@ -1,5 +1,7 @@
 #include "platform/fluid_audio.h"
 
+#include <dlfcn.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
@@ -30,6 +32,35 @@ std::string joined(const std::vector<std::string>& names) {
         text += (text.empty() ? "" : ", ") + name;
     }
     return text;
+}
+
+// FluidSynth's SDL2 driver wants the program to have started SDL's audio first.  SDL and ALSA
+// are loaded with FluidSynth, so their functions are looked up rather than linked.
+constexpr uint32_t sdlInitAudio = 0x10;
+
+bool startSdlAudio() {
+    using InitFn = int (*)(uint32_t);
+    auto init = reinterpret_cast<InitFn>(dlsym(RTLD_DEFAULT, "SDL_InitSubSystem"));
+    return init != nullptr && init(sdlInitAudio) == 0;
+}
+
+void stopSdlAudio() {
+    using QuitFn = void (*)(uint32_t);
+    if (auto quit = reinterpret_cast<QuitFn>(dlsym(RTLD_DEFAULT, "SDL_QuitSubSystem"))) {
+        quit(sdlInitAudio);
+    }
+}
+
+// ALSA's library prints its complaints (no card, no such device) to stderr; while a driver is
+// tried they are dropped, FluidSynth reports the failure itself.
+void quietAlsa(const char*, int, const char*, int, const char*, ...) {}
+
+void setAlsaQuiet(bool quiet) {
+    using Handler = void (*)(const char*, int, const char*, int, const char*, ...);
+    using SetFn = int (*)(Handler);
+    if (auto set = reinterpret_cast<SetFn>(dlsym(RTLD_DEFAULT, "snd_lib_error_set_handler"))) {
+        set(quiet ? quietAlsa : nullptr);
+    }
 }
 
 } // namespace
@@ -89,11 +120,18 @@ bool FluidAudio::start(FluidEngine& engine, const AudioEnvironment& env, std::st
             lastWhy = "FluidSynth has no driver " + name + ".";
             continue;
         }
+        const bool sdl = name == "sdl2" && startSdlAudio();
         FluidEngine::takeLogError();
+        setAlsaQuiet(true);
         driver_ = new_fluid_audio_driver(settings, engine.synth());
+        setAlsaQuiet(false);
         if (driver_ != nullptr) {
             name_ = name;
+            sdlStarted_ = sdl;
             return true;
+        }
+        if (sdl) {
+            stopSdlAudio();
         }
         const std::string why = FluidEngine::takeLogError();
         if (!why.empty()) {
@@ -112,6 +150,10 @@ void FluidAudio::stop() {
     if (driver_ != nullptr) {
         delete_fluid_audio_driver(driver_);
         driver_ = nullptr;
+    }
+    if (sdlStarted_) {
+        stopSdlAudio();
+        sdlStarted_ = false;
     }
     name_.clear();
 }

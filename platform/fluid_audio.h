@@ -44,6 +44,7 @@ public:
 private:
     fluid_audio_driver_t* driver_ = nullptr;
     std::string name_;
+    bool sdlStarted_ = false;
 };
 
 } // namespace platform
