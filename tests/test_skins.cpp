@@ -90,6 +90,21 @@ const SkinCase& caseFor(int number) {
 
 class Skins : public WindowTest {
 protected:
+    // The system's colours for text on buttons and for window text are set apart from every
+    // colour of the table, so that a caption given the wrong one shows.
+    void SetUp() override {
+        WindowTest::SetUp();
+        saved = QApplication::palette();
+        QPalette pal = saved;
+        pal.setColor(QPalette::ButtonText, QColor(10, 20, 30));
+        pal.setColor(QPalette::WindowText, QColor(40, 50, 60));
+        QApplication::setPalette(pal);
+    }
+    void TearDown() override {
+        WindowTest::TearDown();
+        QApplication::setPalette(saved);
+    }
+    QPalette saved;
     QString skinFile() const { return folder->file(QStringLiteral("skins.txt")); }
     void writeSkinFile(const QByteArray& bytes) const {
         QFile f(skinFile());
