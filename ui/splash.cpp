@@ -52,8 +52,8 @@ frmSplash::frmSplash(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::Framele
     lblCopyright = text(Frame1, QStringLiteral("Copyright \u00A9 the Clefwork developers."), 206,
                         138, 310, 20, 9);
     lblLicence = text(Frame1,
-                      QStringLiteral("Free software: you may share and change it under the "
-                                     "terms of its licence, which comes with the program."),
+                      QStringLiteral("Free software: share and change it under the licence "
+                                     "that comes with it."),
                       206, 160, 310, 36, 9);
     lblThanks = text(Frame1,
                      QStringLiteral("Thank you to every bass player who tried it out and told "
