@@ -131,13 +131,16 @@ void stavebass::buildControls() {
     Check2 = optionBox(w, QStringLiteral("Show current Notes"),
                        QStringLiteral("This will help you with the names of the notes - but when "
                                       "this is unticked, the boxes will disappear"),
-                       712, 14);
-    Label1 = caption(w, QStringLiteral("Show Current Notes"), 734, 12, 150, 22);
+                       644, 14);
+    // Everything stays over the skin's 768-pixel picture, where its caption colours are meant to
+    // be read.
+    Label1 = caption(w, QStringLiteral("Show Current Notes"), 666, 4, 100, 36);
+    Label1->setWordWrap(true);
     Label1->setToolTip(Check2->toolTip());
 
-    Label6 = caption(w, QStringLiteral("Midi Device"), 460, 2, 120, 16);
+    Label6 = caption(w, QStringLiteral("Midi Device"), 456, 0, 120, 16);
     List1 = new QListWidget(w);
-    List1->setGeometry(460, 0 + 18, 230, 22);
+    List1->setGeometry(456, 18, 180, 22);
     List1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     List1->setToolTip(QStringLiteral("Choose the best midi sound on your computer"));
 
@@ -215,14 +218,14 @@ void stavebass::buildControls() {
     aspitch->hide();
 
     VScroll1 = new QScrollBar(Qt::Vertical, w);
-    VScroll1->setGeometry(866, top, 20, 150);
+    VScroll1->setGeometry(744, top, 20, 150);
     VScroll1->setRange(0, 127);
     VScroll1->setInvertedAppearance(true); // 127 at the top, 0 at the bottom
     VScroll1->setInvertedControls(false);
     VScroll1->setSingleStep(1);
     VScroll1->setPageStep(1);
     VScroll1->setValue(127);
-    Label4 = caption(w, QStringLiteral("Volume Control"), 760, top + 154, 130, 18);
+    Label4 = caption(w, QStringLiteral("Volume Control"), 620, top + 154, 144, 18);
     Label4->setAlignment(Qt::AlignRight);
 
     // The designed colours; a skin recolours eight of the captions.

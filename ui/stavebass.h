@@ -172,11 +172,11 @@ public:
     void corporate_Click();
     void scifi_Click();
     void industry_Click();
-    void cwhelp_Click();     // ui/help.cpp
-    void makersite_Click();  // ui/weblink.cpp
-    void authorsite_Click(); // ui/weblink.cpp
-    void about_Click();      // ui/splash.cpp
-    void Command2_Click();   // ui/fretboard.cpp
+    void cwhelp_Click();     // ui/auxwindows.cpp
+    void makersite_Click();  // ui/auxwindows.cpp
+    void authorsite_Click(); // ui/auxwindows.cpp
+    void about_Click();      // ui/auxwindows.cpp
+    void Command2_Click();   // ui/auxwindows.cpp
 
     // Loads the stave picture and the sprites from the program's folder (stave/draw.cpp).
     void loadSprites();
