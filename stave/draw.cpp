@@ -6,7 +6,13 @@
 
 #include <QPainter>
 
+#include <cstdint>
+#include <cstring>
+
 namespace {
+
+// White rows between the 8va mark and the top of the note's sprite.
+constexpr int kOttavaGap = 6;
 
 QImage loadPicture(const QString& name) {
     QImage img(platform::appFile(name));
@@ -16,20 +22,62 @@ QImage loadPicture(const QString& name) {
     return img.convertToFormat(QImage::Format_RGB32);
 }
 
+enum class RasterOp { And, Xor };
+
+// One raster operation of a w x h piece of src (from its top left corner) onto the surface at
+// `at`, clipped to both pictures.  32-bit pixels are combined directly, as GDI does: the painter's
+// raster operations go through its general blending path and cost some 60 us a note sprite.
+// Alpha stays opaque, as the painter leaves it.  Other formats go through the painter.
+void rasterOp(QImage& surface, QPoint at, const QImage& src, int w, int h, RasterOp op) {
+    if (src.isNull()) {
+        return;
+    }
+    const QRect piece(0, 0, std::min(w, src.width()), std::min(h, src.height()));
+    if (surface.format() != QImage::Format_RGB32 || src.format() != QImage::Format_RGB32) {
+        QPainter p(&surface);
+        p.setCompositionMode(op == RasterOp::And ? QPainter::RasterOp_SourceAndDestination
+                                                 : QPainter::RasterOp_SourceXorDestination);
+        p.drawImage(at, src, piece);
+        return;
+    }
+    const QRect target = QRect(at, piece.size()).intersected(surface.rect());
+    if (target.isEmpty()) {
+        return;
+    }
+    const int sx = target.x() - at.x();
+    const int sy = target.y() - at.y();
+    for (int row = 0; row < target.height(); ++row) {
+        auto* d = reinterpret_cast<uint32_t*>(surface.scanLine(target.y() + row)) + target.x();
+        const auto* s = reinterpret_cast<const uint32_t*>(src.constScanLine(sy + row)) + sx;
+        if (op == RasterOp::And) {
+            for (int i = 0; i < target.width(); ++i) {
+                d[i] = (d[i] & s[i]) | 0xFF000000u;
+            }
+        } else {
+            for (int i = 0; i < target.width(); ++i) {
+                d[i] = (d[i] ^ s[i]) | 0xFF000000u;
+            }
+        }
+    }
+}
+
 // BitBlt with SRCAND then SRCINVERT, at window coordinates.
 void blit(QImage& surface, int x, int y, const QImage& shape, const QImage& colour, int w, int h) {
-    QPainter p(&surface);
     const QPoint at(x - stavebass::kStaveLeft, y - stavebass::kStaveTop);
-    if (!shape.isNull()) {
-        p.setCompositionMode(QPainter::RasterOp_SourceAndDestination);
-        p.drawImage(at, shape,
-                    QRect(0, 0, std::min(w, shape.width()), std::min(h, shape.height())));
+    rasterOp(surface, at, shape, w, h, RasterOp::And);
+    rasterOp(surface, at, colour, w, h, RasterOp::Xor);
+}
+
+// Puts the bare stave back on the surface.  The surface keeps its own pixels, so a redraw
+// allocates nothing (a fresh copy on every first beat was a new buffer whose pages were touched
+// afresh each time).
+void wipe(QImage& surface, const QImage& stave) {
+    if (surface.size() != stave.size() || surface.format() != stave.format() ||
+        surface.bytesPerLine() != stave.bytesPerLine()) {
+        surface = stave.copy();
+        return;
     }
-    if (!colour.isNull()) {
-        p.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
-        p.drawImage(at, colour,
-                    QRect(0, 0, std::min(w, colour.width()), std::min(h, colour.height())));
-    }
+    std::memcpy(surface.bits(), stave.constBits(), static_cast<std::size_t>(stave.sizeInBytes()));
 }
 
 } // namespace
@@ -103,8 +151,14 @@ void stavebass::shownote() {
     }
     blit(surface, drawX, drawY, *shape, *colour, w, h);
     if (drawOttava) {
-        // Written an octave lower than it is read: the 8va mark over the head.
-        blit(surface, drawX + 6, drawY - 20, ottavaMark, ottavaMask, ottavaMark.width(),
+        // Written an octave lower than it is read: the 8va mark centred over the head (columns
+        // 7-35 of a stem-down sprite, 8-36 of a stem-up one), a little above its top.  Signs
+        // stand left of the sprite and end before its column 1, so the mark never touches them;
+        // the highest note that carries it (G2, top row 70) keeps it well below the name boxes.
+        const int headCentre = spriteType <= 2 ? 21 : 22;
+        const int markX = drawX + headCentre - ottavaMark.width() / 2;
+        const int markY = drawY - kOttavaGap - ottavaMark.height();
+        blit(surface, markX, markY, ottavaMark, ottavaMask, ottavaMark.width(),
              ottavaMark.height());
     }
 }
@@ -130,7 +184,7 @@ void stavebass::accidents() {
 
 void stavebass::drawbars() {
     // Repainting the stave picture wipes every note and sign drawn since the last time.
-    surface = stavePicture.copy();
+    wipe(surface, stavePicture);
     if (!nextBarCopy[1].empty()) {
         for (barPos = 1; barPos <= 4; ++barPos) {
             const auto p = static_cast<std::size_t>(barPos);
