@@ -5,17 +5,29 @@
 #include "ui/stavebass.h"
 
 #include <QLabel>
-#include <QSet>
+#include <QPixmap>
+#include <QStringList>
 
 namespace {
+
 const char* const kKeyTexts[15] = {"C", "G",  "D",  "A",  "E",  "B",  "F#", "C#",
                                    "F", "Bb", "Eb", "Ab", "Db", "Gb", "Cb"};
 
-// Each missing picture is reported once per run, not at every redraw.
-QSet<QString>& reportedMissing() {
-    static QSet<QString> files;
-    return files;
+// The key pictures already reported missing by this window, kept on its key control, so that a
+// picture that is reloaded (start-up loads the key twice, every change of the hand position
+// reloads it) is reported once, and each window reports for itself.
+constexpr const char* kReportedProperty = "clefworkReportedMissing";
+
+bool firstReport(QLabel* key, const QString& file) {
+    QStringList reported = key->property(kReportedProperty).toStringList();
+    if (reported.contains(file)) {
+        return false;
+    }
+    reported << file;
+    key->setProperty(kReportedProperty, reported);
+    return true;
 }
+
 } // namespace
 
 void stavebass::signature() {
@@ -25,18 +37,19 @@ void stavebass::signature() {
     const int top = flatKeyPlace ? 80 : 88;      // 1200 or 1320 twips
     const int height = flatKeyPlace ? 240 : 247; // 3600 or 3700 twips
 
-    const QString file = platform::appFile(QString::fromStdString(keyName) + "key.bmp");
+    const QString fileName = QString::fromStdString(keyName) + QStringLiteral("key.bmp");
+    const QString file = platform::appFile(fileName);
     const QPixmap picture(file);
     if (picture.isNull()) {
-        // A missing picture leaves the key area empty; the practice goes on in that key.
+        // A missing or unreadable picture leaves the key area empty; the practice goes on in
+        // that key, which keyIndex below still follows.
         key->clear();
         key->setGeometry(-56, top, key->width(), height);
-        if (!reportedMissing().contains(file)) {
-            reportedMissing().insert(file);
+        if (firstReport(key, file)) {
             platform::messageBox(QStringLiteral("The key signature picture \"%1\" is missing or "
-                                                "cannot be read. The key area stays empty; "
-                                                "practice goes on in this key.")
-                                     .arg(file));
+                                                "cannot be read (%2). The key area stays empty; "
+                                                "the practice goes on in the key of %3.")
+                                     .arg(fileName, file, QString::fromStdString(keyName)));
         }
     } else {
         key->setPixmap(picture);
