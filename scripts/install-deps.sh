@@ -13,7 +13,7 @@ packages=(
   clang clang-format libclang-rt-14-dev
   fp-utils-3.2.2
   xvfb xdotool x11-utils imagemagick sox xdg-utils
-  appstream dpkg-dev file
+  appstream dpkg-dev file desktop-file-utils
 )
 missing=()
 for p in "${packages[@]}"; do
