@@ -15,6 +15,35 @@ constexpr int16_t kClickChannel = 9;
 constexpr int16_t kAccentClick = 36;
 constexpr int16_t kBeatClick = 37;
 constexpr int16_t kNoteChannel = 0;
+
+// Linux lets a sleeping poll wake up to a thousandth of its timeout late (almost 2 ms on a
+// 1867 ms beat), and the event loop sleeps in poll until Timer1 is due.  A second timer, which
+// does nothing, wakes the loop a few milliseconds early; the loop then sleeps again for what is
+// left, and a sleep that short wakes on time.  Timer1 itself, its intervals and its ticks stay
+// exactly as they are.
+constexpr int kWakeAhead = 5; // ms
+
+QTimer* waker(stavebass& window) {
+    static const QString name = QStringLiteral("Timer1Waker");
+    auto* timer = window.findChild<QTimer*>(name, Qt::FindDirectChildrenOnly);
+    if (timer == nullptr) {
+        timer = new QTimer(&window);
+        timer->setObjectName(name);
+        timer->setSingleShot(true);
+        timer->setTimerType(Qt::PreciseTimer);
+    }
+    return timer;
+}
+
+// Called whenever Timer1's countdown starts afresh.
+void wakeAhead(stavebass& window) {
+    QTimer* timer = waker(window);
+    if (!window.Timer1->isActive() || window.Timer1->interval() <= 2 * kWakeAhead) {
+        timer->stop();
+        return;
+    }
+    timer->start(window.Timer1->interval() - kWakeAhead);
+}
 } // namespace
 
 void stavebass::Timer1_Timer() {
@@ -48,6 +77,7 @@ void stavebass::Timer1_Timer() {
         beatTimeLeft = 1;
     }
     Timer1->setInterval(beatTimeLeft - beatTimeLeft / 5);
+    wakeAhead(*this);
     beatNumber = static_cast<int16_t>(beatNumber + 1); // 9
     if (beatNumber == 5) {
         beatNumber = 1;
@@ -61,11 +91,13 @@ void stavebass::Start_Click() {
     // The interval stays what the load, the last tempo change or the last tick set.
     if (!Timer1->isActive()) {
         Timer1->start();
+        wakeAhead(*this);
     }
 }
 
 void stavebass::Stop_Click() {
     Timer1->stop();
+    wakeAhead(*this);
     indexnotefind();
 }
 
@@ -79,6 +111,7 @@ void stavebass::temposcroll_Change() {
     timerInterval = divRoundHalfEven(kIntervalNumeratorOutsideTick, tempo);
     // While the loop runs this restarts the wait for the next tick from now.
     Timer1->setInterval(timerInterval);
+    wakeAhead(*this);
 }
 
 void stavebass::Check4_Click() {
