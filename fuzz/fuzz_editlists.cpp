@@ -31,6 +31,44 @@ void checkBar(const PracticeState::Bar& bar) {
     }
 }
 
+// The key a typed character comes on: the editing keys for their control characters, letters and
+// digits for themselves, and no particular key for anything else (its text is what counts).
+Qt::Key keyOf(char32_t c) {
+    switch (c) {
+    case 0x08:
+        return Qt::Key_Backspace;
+    case 0x09:
+        return Qt::Key_Tab;
+    case 0x0A:
+    case 0x0D:
+        return Qt::Key_Return;
+    case 0x1B:
+        return Qt::Key_Escape;
+    case 0x7F:
+        return Qt::Key_Delete;
+    default:
+        break;
+    }
+    if (c >= 'a' && c <= 'z') {
+        return static_cast<Qt::Key>(Qt::Key_A + static_cast<int>(c - 'a'));
+    }
+    if ((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == ' ') {
+        return static_cast<Qt::Key>(c);
+    }
+    return Qt::Key_unknown;
+}
+
+// Types the text into the list character by character, as key presses on the list.
+void type(EditCombo* list, const QString& text) {
+    for (const char32_t c : text.toUcs4()) {
+        QString one = QString::fromUcs4(&c, 1);
+        if (c < 0x20 || c == 0x7F) {
+            one.clear(); // the editing keys carry no text
+        }
+        QTest::sendKeyEvent(QTest::Click, list, keyOf(c), one, Qt::NoModifier);
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
@@ -47,8 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         case 0: { // typed key by key, as the player types
             const std::string typed = in.ConsumeRandomLengthString(24);
             list->lineEdit()->selectAll();
-            QTest::keyClicks(list->lineEdit(),
-                             QString::fromUtf8(typed.data(), static_cast<qsizetype>(typed.size())));
+            type(list, QString::fromUtf8(typed.data(), static_cast<qsizetype>(typed.size())));
             break;
         }
         case 1: { // a whole text at once, as a paste does

@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 
@@ -37,6 +38,12 @@ Environment& environment() {
         static char name[] = "clefwork-fuzz";
         static char* argv[] = {name, nullptr};
         e->app = std::make_unique<QApplication>(argc, argv);
+        // Keys that no widget takes and the like are warned about at every input: keep quiet.
+        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& text) {
+            if (type == QtFatalMsg || type == QtCriticalMsg) {
+                std::fprintf(stderr, "%s\n", qPrintable(text));
+            }
+        });
         e->dir = std::make_unique<QTemporaryDir>();
         const QDir shipped(QStringLiteral(CLEFWORK_FUZZ_DATA));
         const QStringList pictures = shipped.entryList(
