@@ -21,7 +21,7 @@ fi
 
 echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//'), Debian $(cat /etc/debian_version 2>/dev/null || echo '?'), load average $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "Build: $build ($(grep -m1 CMAKE_BUILD_TYPE: "$build/CMakeCache.txt" | cut -d= -f2))"
-quiet() { grep -v -e '^QStandardPaths' -e 'propagateSizeHints'; }
+quiet() { grep --line-buffered -v -e '^QStandardPaths' -e 'propagateSizeHints'; }
 section() { echo; echo "==== $1"; }
 
 section "1. Beat timing"
