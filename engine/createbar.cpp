@@ -106,7 +106,9 @@ Signs signs(const Bar& bar, const keys::KeyRows& keyRows) {
             respelled[4] = true;
             sign[4] = own[4];
         }
-        if (!respelled[2] && n[4] == n[1] && n[4] != n[3]) {
+        // Only a note that does not change the letter the third note just changed may go
+        // unsigned here: "F#", "G", "F", "F#" needs its sharp back.
+        if (!respelled[4] && !respelled[2] && n[4] == n[1] && n[4] != n[3]) {
             sign[4] = kNone;
             return;
         }

@@ -36,7 +36,7 @@ const std::array<std::array<std::string_view, 7>, kKeyCount>& scaleSpellings() {
 }
 
 Diatonics buildDiatonics() {
-    Diatonics table{};
+    Diatonics table; // every string starts empty
     const auto& spellings = scaleSpellings();
     // The seven spellings of the first octave group.
     for (std::size_t k = 0; k < kKeyCount; ++k) {

@@ -58,7 +58,7 @@ struct PracticeState {
 
     // Notes, key and options.
     std::array<std::string, 42> noteNames{};
-    std::array<std::array<std::string, 46>, 15> diatonics{};
+    std::array<std::array<std::string, 46>, 15> diatonics; // every string starts empty
     std::string keyName;
     int16_t keyIndex = 0;
     bool diatonicOnly = false;

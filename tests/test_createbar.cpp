@@ -24,7 +24,10 @@ TEST(CreateBar, Signs) {
     const Case cases[] = {
         {"C", {"", "F#1", "F#1", "F#1", "F#1"}, {kSharp, kNone, kNone, kNone}},
         // At position 4 the sharp comes back and cancels the natural; F# already stood first.
-        {"C", {"", "F#1", "G1", "F1", "F#1"}, {kSharp, kNone, kNatural, kNone}},
+        // The sharp comes back after the natural of the third note; printing none would show an
+        // F natural while F# sounds.
+        {"C", {"", "F#1", "G1", "F1", "F#1"}, {kSharp, kNone, kNatural, kSharp}},
+        {"C", {"", "G1", "G1", "G#1", "G1"}, {kNone, kNone, kSharp, kNatural}},
         {"C", {"", "Bb0", "B0", "Bb0", "C1"}, {kFlat, kNatural, kFlat, kNone}},
         // The same name in another octave carries no new sign.
         {"C", {"", "F#1", "A1", "F#2", "C1"}, {kSharp, kNone, kNone, kNone}},
