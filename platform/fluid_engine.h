@@ -19,7 +19,7 @@ public:
     static constexpr double gain = 1.0;
     // A short audio period: 128 frames are 2.9 ms at 44.1 kHz.
     static constexpr int periodSize = 128;
-    static constexpr int periods = 3;
+    static constexpr int periods = 2;
     // The rate used for the WAV of the file driver.
     static constexpr double fileSampleRate = 48000.0;
 
