@@ -1,4 +1,5 @@
 // The clef and key signature left of the stave, loaded from the key's picture file.
+#include "engine/keys.h"
 #include "platform/appdir.h"
 #include "platform/msgbox.h"
 #include "ui/editcombo.h"
@@ -9,9 +10,6 @@
 #include <QStringList>
 
 namespace {
-
-const char* const kKeyTexts[15] = {"C", "G",  "D",  "A",  "E",  "B",  "F#", "C#",
-                                   "F", "Bb", "Eb", "Ab", "Db", "Gb", "Cb"};
 
 // The key pictures already reported missing by this window, kept on its key control, so that a
 // picture that is reloaded (start-up loads the key twice, every change of the hand position
@@ -56,9 +54,7 @@ void stavebass::signature() {
         key->setGeometry(-56, top, picture.width(), height);
     }
     // A name that matches no key leaves the key as it was.
-    for (int k = 0; k < 15; ++k) {
-        if (keyName == kKeyTexts[k]) {
-            keyIndex = static_cast<int16_t>(k);
-        }
+    if (const auto index = keys::keyIndexOf(keyName)) {
+        keyIndex = static_cast<int16_t>(*index);
     }
 }
