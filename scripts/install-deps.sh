@@ -8,7 +8,7 @@ fi
 packages=(
   build-essential cmake ninja-build pkg-config git
   qt6-base-dev qt6-base-dev-tools libgl-dev
-  libfluidsynth-dev librtmidi-dev fluid-soundfont-gm timgm6mb-soundfont
+  libfluidsynth-dev librtmidi-dev librtaudio-dev libaubio-dev aubio-tools fluid-soundfont-gm timgm6mb-soundfont
   googletest libgtest-dev libgmock-dev
   clang clang-format libclang-rt-14-dev
   fp-utils-3.2.2
