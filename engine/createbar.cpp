@@ -5,6 +5,7 @@
 #include "ui/stavebass.h"
 
 #include <cmath>
+#include <optional>
 
 namespace createbar {
 
@@ -123,6 +124,40 @@ Signs signs(const Bar& bar, const keys::KeyRows& keyRows) {
     return sign;
 }
 
+Signs writtenSigns(const Bar& bar, const keys::KeyRows& keyRows) {
+    Signs sign = signs(bar, keyRows);
+    // An accidental holds only on its own line or space: a sign on A#1 says nothing of the A two
+    // lines up.  So a note the rule above leaves bare still needs its own sign when the
+    // accidental in force on its written line or space (the key signature's, changed by earlier
+    // signs on that line or space) is not its own.  An 8va note counts where it is written.
+    std::array<std::optional<StavePlace>, 5> place{};
+    for (std::size_t p = 1; p <= 4; ++p) {
+        place[p] = staveLookup(bar[p]);
+        if (!place[p] || bar[p].empty()) {
+            continue;
+        }
+        int16_t inForce = kNatural;
+        for (std::size_t k = 1; k <= 7; ++k) {
+            const std::string spelt = notes::withoutOctave(keyRows[k]);
+            if (!spelt.empty() && spelt[0] == bar[p][0]) {
+                inForce = ownSign(spelt);
+            }
+        }
+        for (std::size_t q = 1; q < p; ++q) {
+            const bool sameRow = place[q] && place[q]->type == place[p]->type &&
+                                 place[q]->height == place[p]->height;
+            if (sameRow && sign[q] != kNone) {
+                inForce = sign[q];
+            }
+        }
+        const int16_t own = ownSign(notes::withoutOctave(bar[p]));
+        if (sign[p] == kNone && inForce != own) {
+            sign[p] = own;
+        }
+    }
+    return sign;
+}
+
 } // namespace createbar
 
 void stavebass::createbar1() {
@@ -132,7 +167,8 @@ void stavebass::createbar1() {
 
     reach();
 
-    const createbar::Signs sign = createbar::signs(nextBar, keys::rowsOf(diatonics, keyIndex));
+    const createbar::Signs sign =
+        createbar::writtenSigns(nextBar, keys::rowsOf(diatonics, keyIndex));
     for (barPos = 1; barPos <= 4; ++barPos) {
         const auto p = static_cast<std::size_t>(barPos);
         const std::optional<StavePlace> place = staveLookup(nextBar[p]);

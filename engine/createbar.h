@@ -21,4 +21,10 @@ using Signs = std::array<int16_t, 5>;   // positions 1..4
 // `keyRows` is the key's row table; rows 0..7 are read.
 Signs signs(const Bar& bar, const keys::KeyRows& keyRows);
 
+// The signs the bar is written with: every sign of `signs`, and besides them a note's own sign
+// wherever the accidental in force on its written line or space (the key signature's, changed by
+// earlier signs on that same line or space) is not the note's own.  Read either way, letter by
+// letter or line by line, every note then reads as the pitch it sounds.
+Signs writtenSigns(const Bar& bar, const keys::KeyRows& keyRows);
+
 } // namespace createbar

@@ -64,6 +64,37 @@ TEST(CreateBar, Signs) {
     }
 }
 
+TEST(CreateBar, WrittenSignsHoldOnlyOnTheirOwnLineOrSpace) {
+    struct Case {
+        const char* key;
+        createbar::Bar bar;
+        std::array<int16_t, 4> signs;
+    };
+    const Case cases[] = {
+        // The sharp of A#1 does not reach A#2 two lines up, nor that of F#1 the F#2 an octave up.
+        {"C", {"", "A#1", "F0", "A#2", "C1"}, {kSharp, kNone, kSharp, kNone}},
+        {"C", {"", "F#1", "A1", "F#2", "C1"}, {kSharp, kNone, kSharp, kNone}},
+        // The key's F# is in force on every F line: F natural needs its sign in each octave.
+        {"G", {"", "F1", "A1", "F2", "C1"}, {kNatural, kNone, kNatural, kNone}},
+        // The sign added on A2 holds there, so A2 after A1 natural needs its natural back.
+        {"C", {"", "A#1", "A#2", "A1", "A2"}, {kSharp, kSharp, kNatural, kNatural}},
+        // C#2 is written on the C1 ledger line under 8va, where the sharp of C#1 holds.
+        {"C", {"", "C#1", "A1", "C#2", "E1"}, {kSharp, kNone, kNone, kNone}},
+        // Every sign the letter rule gives stays, even where the line would not need it.
+        {"C", {"", "Fb1", "D#1", "F1", "D#1"}, {kFlat, kSharp, kNatural, kSharp}},
+        {"Bb", {"", "E1", "Eb1", "E1", "Eb2"}, {kNatural, kFlat, kNatural, kFlat}},
+    };
+    const keys::Diatonics& table = enginetest::diatonics();
+    for (const Case& c : cases) {
+        const createbar::Signs got =
+            createbar::writtenSigns(c.bar, keys::rowsOf(table, *keys::keyIndexOf(c.key)));
+        for (std::size_t p = 1; p <= 4; ++p) {
+            EXPECT_EQ(got[p], c.signs[p - 1]) << c.key << " " << c.bar[1] << " " << c.bar[2] << " "
+                                              << c.bar[3] << " " << c.bar[4] << " @" << p;
+        }
+    }
+}
+
 TEST(StaveTable, RowsOfTheBassStave) {
     struct Case {
         const char* name;
