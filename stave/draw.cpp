@@ -164,7 +164,9 @@ void stavebass::shownote() {
 }
 
 void stavebass::accidents() {
-    const int16_t toHead = (spriteType == 3 || spriteType == 4) ? 95 : -6;
+    // The sign's top stands 6 pixels above the head's top row: the head is at the top of a
+    // stem-down sprite, and at rows 97 (on a line) or 110 (in a space) of a stem-up one.
+    const int16_t toHead = spriteType == 3 ? 91 : spriteType == 4 ? 104 : -6;
     drawY = static_cast<int16_t>(drawY + toHead);
     switch (accidentalSign) {
     case 1:
