@@ -250,4 +250,50 @@ TEST_F(Startup, TypingAndChoosingAreDifferentEvents) {
     EXPECT_EQ(w.fretposition->count(), 12);
 }
 
+// Typed text leaves no entry selected and runs no choosing handler, even when it is an entry's
+// exact text and however the field is left: Tab, Return, or a click on the play button.
+TEST_F(Startup, TypedTextNeverSelectsTheEntryItMatches) {
+    stavebass& w = makeWindow();
+    w.show();
+    QApplication::setActiveWindow(&w);
+    struct List {
+        EditCombo* combo;
+        const char* entry;
+    };
+    const List lists[] = {{w.Keysignature, "G"},
+                          {w.fretposition, "3rd Fret"},
+                          {w.Stringchoice, "A-String"},
+                          {w.intervaldistance, "Same String"}};
+    enum class Leave { Tab, Return, ClickStart };
+    for (const List& list : lists) {
+        const QString entry = QString::fromLatin1(list.entry);
+        ASSERT_GE(list.combo->findText(entry), 0) << list.entry;
+        for (const QString& typed : {entry, entry.toLower(), " " + entry + " "}) {
+            for (Leave leave : {Leave::Tab, Leave::Return, Leave::ClickStart}) {
+                SCOPED_TRACE(list.entry + std::string(" typed \"") + typed.toStdString() +
+                             "\" left by " + std::to_string(static_cast<int>(leave)));
+                list.combo->setListIndex(-1);
+                QSignalSpy chosen(list.combo, &EditCombo::chosen);
+                list.combo->setFocus();
+                ASSERT_TRUE(QTest::qWaitFor([&] { return list.combo->hasFocus(); }, 1000));
+                list.combo->lineEdit()->selectAll();
+                QTest::keyClicks(list.combo, typed);
+                if (leave == Leave::Tab) {
+                    QTest::keyClick(list.combo, Qt::Key_Tab);
+                } else if (leave == Leave::Return) {
+                    QTest::keyClick(list.combo, Qt::Key_Return);
+                } else {
+                    QTest::mouseClick(w.Start, Qt::LeftButton);
+                    w.Stop_Click();
+                }
+                QCoreApplication::processEvents();
+                EXPECT_EQ(chosen.count(), 0);
+                EXPECT_EQ(list.combo->listIndex(), -1);
+                EXPECT_EQ(list.combo->text(), typed);
+                EXPECT_EQ(w.keyIndex, 0);
+            }
+        }
+    }
+}
+
 } // namespace

@@ -10,6 +10,11 @@ EditCombo::EditCombo(const QString& prompt, QWidget* parent) : QComboBox(parent)
     setMaxVisibleItems(16);
     setCurrentIndex(-1);
     lineEdit()->setText(prompt_);
+    // The combo box looks the typed text up among its entries when editing finishes (the field
+    // loses focus) or Return is pressed, and selects and activates the entry it matches.  Typed
+    // text must leave no entry selected, so those two hooks go.
+    disconnect(lineEdit(), SIGNAL(editingFinished()), this, nullptr);
+    disconnect(lineEdit(), SIGNAL(returnPressed()), this, nullptr);
     connect(lineEdit(), &QLineEdit::textEdited, this, &EditCombo::onTextEdited);
     connect(this, qOverload<int>(&QComboBox::activated), this, &EditCombo::onActivated);
 }
