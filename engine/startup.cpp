@@ -8,7 +8,9 @@
 #include "ui/opensign.h"
 #include "ui/stavebass.h"
 
+#include "ui/devicelist.h"
 #include <QLabel>
+
 #include <QListWidget>
 #include <QTimer>
 

@@ -3,6 +3,8 @@
 #include "sound/midi_out.h"
 #include "ui/stavebass.h"
 
+#include "ui/devicelist.h"
+
 #include <QListWidget>
 #include <QScrollBar>
 

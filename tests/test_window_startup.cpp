@@ -15,6 +15,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <functional>
 
 namespace {
 
@@ -202,21 +203,60 @@ TEST_F(Startup, ClosingTheWindowClosesTheDevice) {
     EXPECT_EQ(capture.events.back().handle, open);
 }
 
-TEST_F(Startup, ChoosingADeviceReopensItAndResendsTheBass) {
-    capture.devices = {{"Port A"}};
+// The device opens again exactly when the player picks an entry, by mouse or by keyboard, the
+// open one included; never when the list only takes the focus or a row is set by code.
+TEST_F(Startup, PickingADeviceReopensItAndResendsTheBass) {
+    capture.devices = {{"Port A"}, {"Port B"}};
     stavebass& w = makeWindow();
-    capture.clear();
-    w.List1->setCurrentRow(1);
-    ASSERT_GE(capture.events.size(), 3u);
-    EXPECT_EQ(capture.events[0].call, platform::MidiCapture::Call::Close);
-    EXPECT_EQ(capture.events[1].call, platform::MidiCapture::Call::Open);
-    EXPECT_EQ(capture.events[1].deviceId, 0);
-    EXPECT_EQ(capture.sent(), (std::vector<uint32_t>{msg(0xB0, 0, 0), msg(0xC0, 34, 0)}));
+    w.show();
+    QApplication::setActiveWindow(&w);
+    const auto clickRow = [&](int row) {
+        w.List1->scrollToItem(w.List1->item(row));
+        const QRect rect = w.List1->visualItemRect(w.List1->item(row));
+        QTest::mouseClick(w.List1->viewport(), Qt::LeftButton, {}, rect.center());
+    };
+    struct Step {
+        const char* what;
+        std::function<void()> act;
+        int opened; // the device identifier opened, or -2 for none
+    };
+    const Step steps[] = {
+        {"tabbing in with nothing selected", [&] { w.List1->setFocus(Qt::TabFocusReason); }, -2},
+        {"Down picks the first entry", [&] { QTest::keyClick(w.List1, Qt::Key_Down); }, -1},
+        {"Down picks the next", [&] { QTest::keyClick(w.List1, Qt::Key_Down); }, 0},
+        {"Space on the open entry", [&] { QTest::keyClick(w.List1, Qt::Key_Space); }, 0},
+        {"a click on another entry", [&] { clickRow(2); }, 1},
+        {"a click on the open entry", [&] { clickRow(2); }, 1},
+        {"focus leaves and comes back",
+         [&] {
+             w.Start->setFocus(Qt::TabFocusReason);
+             w.List1->setFocus(Qt::TabFocusReason);
+         },
+         -2},
+        {"a row set by code", [&] { w.List1->setCurrentRow(0); }, -2},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.what);
+        capture.clear();
+        step.act();
+        QCoreApplication::processEvents();
+        if (step.opened == -2) {
+            EXPECT_TRUE(capture.events.empty());
+            continue;
+        }
+        ASSERT_GE(capture.events.size(), 3u);
+        EXPECT_EQ(capture.events[0].call, platform::MidiCapture::Call::Close);
+        EXPECT_EQ(capture.events[1].call, platform::MidiCapture::Call::Open);
+        EXPECT_EQ(capture.events[1].deviceId, step.opened);
+        EXPECT_EQ(capture.sent(), (std::vector<uint32_t>{msg(0xB0, 0, 0), msg(0xC0, 34, 0)}));
+    }
+    EXPECT_EQ(w.List1->currentRow(), 0);
 
     // A device that will not open: its error shows, the bass is sent all the same and fails.
     capture.clear();
     capture.openResult = platform::MMSYSERR_ALLOCATED;
-    w.List1->setCurrentRow(0);
+    w.List1->setFocus();
+    QTest::keyClick(w.List1, Qt::Key_Down);
     EXPECT_EQ(boxes.size(), 3);
     EXPECT_EQ(capture.sent().size(), 2u);
 }

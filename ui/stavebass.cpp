@@ -2,6 +2,7 @@
 
 #include "platform/appdir.h"
 #include "ui/clientarea.h"
+#include "ui/devicelist.h"
 #include "ui/editcombo.h"
 
 #include <QAction>
@@ -139,7 +140,7 @@ void stavebass::buildControls() {
     Label1->setToolTip(Check2->toolTip());
 
     Label6 = caption(w, QStringLiteral("Midi Device"), 456, 0, 120, 16);
-    List1 = new QListWidget(w);
+    List1 = new DeviceList(w);
     List1->setGeometry(456, 18, 180, 22);
     List1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     List1->setToolTip(QStringLiteral("Choose the best midi sound on your computer"));
@@ -263,11 +264,7 @@ void stavebass::buildControls() {
     connect(fretposition, &EditCombo::edited, this, [this] { fretposition_Change(); });
     connect(Stringchoice, &EditCombo::edited, this, [this] { Stringchoice_Change(); });
     connect(intervaldistance, &EditCombo::edited, this, [this] { intervaldistance_Change(); });
-    connect(List1, &QListWidget::currentRowChanged, this, [this](int row) {
-        if (row >= 0) {
-            List1_Click();
-        }
-    });
+    connect(List1, &DeviceList::picked, this, [this] { List1_Click(); });
     connect(VScroll1, &QScrollBar::valueChanged, this, [this] { VScroll1_Change(); });
 }
 

@@ -15,10 +15,11 @@
 #include <QPixmap>
 #include <QPointer>
 
+#include "ui/devicelist.h"
+
 class QAction;
 class QCheckBox;
 class QLabel;
-class QListWidget;
 class QMenu;
 class QPushButton;
 class QScrollBar;
@@ -77,7 +78,7 @@ public:
     EditCombo* aspitch = nullptr;
 
     // ---- sound ----
-    QListWidget* List1 = nullptr;
+    DeviceList* List1 = nullptr;
     QLabel* Label6 = nullptr;
     QScrollBar* VScroll1 = nullptr;
     QLabel* Label4 = nullptr;
