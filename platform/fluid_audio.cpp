@@ -1,10 +1,21 @@
 #include "platform/fluid_audio.h"
 
+#include "platform/clock.h"
+
 #include <dlfcn.h>
 
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <mutex>
 #include <system_error>
+#include <thread>
 
 namespace platform {
 
@@ -63,7 +74,102 @@ void setAlsaQuiet(bool quiet) {
     }
 }
 
+// The tap and the output it copies.  Never destroyed: an output may stop while the program exits.
+struct TapRegistry {
+    std::mutex mutex;
+    SynthTap* tap = nullptr;
+    FluidAudio* active = nullptr;
+};
+
+TapRegistry& tapRegistry() {
+    static auto* registry = new TapRegistry;
+    return *registry;
+}
+
+void putLe16(std::FILE* file, uint16_t value) {
+    const std::array<unsigned char, 2> bytes{static_cast<unsigned char>(value & 0xFFu),
+                                             static_cast<unsigned char>(value >> 8)};
+    std::fwrite(bytes.data(), 1, bytes.size(), file);
+}
+
+void putLe32(std::FILE* file, uint32_t value) {
+    putLe16(file, static_cast<uint16_t>(value & 0xFFFFu));
+    putLe16(file, static_cast<uint16_t>(value >> 16));
+}
+
+// A 16-bit stereo WAV header; the sizes are written again when the file is finished.
+void writeWavHeader(std::FILE* file, int rate, uint32_t dataBytes) {
+    std::fseek(file, 0, SEEK_SET);
+    std::fwrite("RIFF", 1, 4, file);
+    putLe32(file, 36 + dataBytes);
+    std::fwrite("WAVEfmt ", 1, 8, file);
+    putLe32(file, 16);
+    putLe16(file, 1); // PCM
+    putLe16(file, 2);
+    putLe32(file, static_cast<uint32_t>(rate));
+    putLe32(file, static_cast<uint32_t>(rate) * 4u);
+    putLe16(file, 4);
+    putLe16(file, 16);
+    std::fwrite("data", 1, 4, file);
+    putLe32(file, dataBytes);
+}
+
 } // namespace
+
+// While tapped, the file driver (which knows no callback) is replaced by this writer: the same
+// 16-bit stereo WAV, rendered at real-time pace in audio periods.
+struct FluidAudio::TappedFile {
+    std::FILE* file = nullptr;
+    std::thread thread;
+    std::mutex mutex;
+    std::condition_variable wake;
+    bool stopping = false;
+
+    ~TappedFile() {
+        {
+            const std::lock_guard lock(mutex);
+            stopping = true;
+        }
+        wake.notify_all();
+        if (thread.joinable()) {
+            thread.join();
+        }
+    }
+
+    void run(FluidAudio* audio, int rate) {
+        using Clock = std::chrono::steady_clock;
+        const int period = FluidEngine::periodSize;
+        std::array<float, FluidEngine::periodSize> left{};
+        std::array<float, FluidEngine::periodSize> right{};
+        std::array<int16_t, 2 * FluidEngine::periodSize> pcm{};
+        uint32_t dataBytes = 0;
+        const Clock::time_point start = Clock::now();
+        for (int64_t frames = 0;; frames += period) {
+            audio->engine_->render(left.data(), right.data(), period);
+            float* channels[2] = {left.data(), right.data()};
+            audio->deliverTap(channels, 2, period);
+            for (int i = 0; i < period; ++i) {
+                for (int c = 0; c < 2; ++c) {
+                    const float v = std::clamp(channels[c][i], -1.0f, 1.0f);
+                    pcm[static_cast<std::size_t>(2 * i + c)] =
+                        static_cast<int16_t>(std::lround(v * 32767.0f));
+                }
+            }
+            if (std::fwrite(pcm.data(), sizeof(int16_t), pcm.size(), file) == pcm.size()) {
+                dataBytes += static_cast<uint32_t>(pcm.size() * sizeof(int16_t));
+            }
+            const auto due = start + std::chrono::nanoseconds((frames + period) * 1000000000LL /
+                                                              static_cast<int64_t>(rate));
+            std::unique_lock lock(mutex);
+            if (wake.wait_until(lock, due, [this] { return stopping; })) {
+                break;
+            }
+        }
+        writeWavHeader(file, rate, dataBytes);
+        std::fclose(file);
+        file = nullptr;
+    }
+};
 
 AudioEnvironment AudioEnvironment::fromProcess() {
     AudioEnvironment env;
@@ -89,13 +195,32 @@ double audioSampleRate(const AudioEnvironment& env) {
     return env.forcedDriver == "file" ? FluidEngine::fileSampleRate : 0.0;
 }
 
+FluidAudio::FluidAudio() = default;
+
 FluidAudio::~FluidAudio() {
     stop();
 }
 
 bool FluidAudio::start(FluidEngine& engine, const AudioEnvironment& env, std::string& error) {
     stop();
+    TapRegistry& registry = tapRegistry();
+    const std::lock_guard lock(registry.mutex);
+    engine_ = &engine;
+    env_ = env;
+    std::string tapError;
+    // An output that cannot be copied still plays.
+    if ((registry.tap != nullptr && startDriver(registry.tap, tapError)) ||
+        startDriver(nullptr, error)) {
+        registry.active = this;
+        return true;
+    }
+    return false;
+}
+
+bool FluidAudio::startDriver(SynthTap* tap, std::string& error) {
     error.clear();
+    FluidEngine& engine = *engine_;
+    const AudioEnvironment& env = env_;
     fluid_settings_t* settings = engine.settings();
     if (!engine.loaded() || settings == nullptr) {
         error = "No audio output: the built-in synthesiser is not loaded.";
@@ -123,9 +248,18 @@ bool FluidAudio::start(FluidEngine& engine, const AudioEnvironment& env, std::st
         const bool sdl = name == "sdl2" && startSdlAudio();
         FluidEngine::takeLogError();
         setAlsaQuiet(true);
-        driver_ = new_fluid_audio_driver(settings, engine.synth());
+        tap_ = tap;
+        tapRate_ = static_cast<int>(std::lround(engine.sampleRate()));
+        framesTapped_ = 0;
+        if (tap == nullptr) {
+            driver_ = new_fluid_audio_driver(settings, engine.synth());
+        } else if (name == "file") {
+            startTappedFile(env);
+        } else {
+            driver_ = new_fluid_audio_driver2(settings, &FluidAudio::renderTapped, this);
+        }
         setAlsaQuiet(false);
-        if (driver_ != nullptr) {
+        if (running()) {
             name_ = name;
             sdlStarted_ = sdl;
             return true;
@@ -138,8 +272,11 @@ bool FluidAudio::start(FluidEngine& engine, const AudioEnvironment& env, std::st
             lastWhy = why;
         }
     }
-    error = "No audio output started (tried " + joined(order) +
-            "). CLEFWORK_AUDIO_DRIVER=file writes a WAV instead.";
+    tap_ = nullptr;
+    error = (tap != nullptr ? "Clefwork's own sound cannot be listened to (tried "
+                            : "No audio output started (tried ") +
+            joined(order) +
+            (tap != nullptr ? ")." : "). CLEFWORK_AUDIO_DRIVER=file writes a WAV instead.");
     if (!lastWhy.empty()) {
         error += " " + lastWhy;
     }
@@ -147,15 +284,104 @@ bool FluidAudio::start(FluidEngine& engine, const AudioEnvironment& env, std::st
 }
 
 void FluidAudio::stop() {
+    TapRegistry& registry = tapRegistry();
+    const std::lock_guard lock(registry.mutex);
+    if (registry.active == this) {
+        registry.active = nullptr;
+    }
+    stopDriver();
+}
+
+void FluidAudio::stopDriver() {
     if (driver_ != nullptr) {
         delete_fluid_audio_driver(driver_);
         driver_ = nullptr;
     }
+    tappedFile_.reset();
+    tap_ = nullptr;
     if (sdlStarted_) {
         stopSdlAudio();
         sdlStarted_ = false;
     }
     name_.clear();
+}
+
+void FluidAudio::startTappedFile(const AudioEnvironment& env) {
+    const std::string path = env.wavFile.empty() ? "clefwork.wav" : env.wavFile;
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr || tapRate_ <= 0) {
+        if (file != nullptr) {
+            std::fclose(file);
+        }
+        return;
+    }
+    writeWavHeader(file, tapRate_, 0);
+    tappedFile_ = std::make_unique<TappedFile>();
+    tappedFile_->file = file;
+    TappedFile* writer = tappedFile_.get();
+    tappedFile_->thread = std::thread([this, writer, rate = tapRate_] { writer->run(this, rate); });
+}
+
+int FluidAudio::renderTapped(void* data, int len, int nfx, float** fx, int nout, float** out) {
+    auto* self = static_cast<FluidAudio*>(data);
+    const int result = fluid_synth_process(self->engine_->synth(), len, nfx, fx, nout, out);
+    if (result == FLUID_OK) {
+        self->deliverTap(out, nout, len);
+    }
+    return result;
+}
+
+void FluidAudio::deliverTap(float** out, int channels, int frames) {
+    if (tap_ == nullptr || channels <= 0 || frames <= 0 || tapRate_ <= 0) {
+        return;
+    }
+    // The time of each block is the output's own position, set again from the clock whenever
+    // the driver's bursts drift from it by more than a few milliseconds.
+    constexpr int64_t driftNanos = 20000000;
+    const int64_t now = monotonicNanos();
+    int64_t first = tapStartNanos_ + framesTapped_ * 1000000000LL / tapRate_;
+    if (framesTapped_ == 0 || std::llabs(now - first) > driftNanos) {
+        tapStartNanos_ = now;
+        framesTapped_ = 0;
+        first = now;
+    }
+    std::array<float, 256> mono{};
+    for (int done = 0; done < frames;) {
+        const int n = std::min<int>(static_cast<int>(mono.size()), frames - done);
+        for (int i = 0; i < n; ++i) {
+            float sum = 0.0f;
+            for (int c = 0; c < channels; ++c) {
+                sum += out[c][done + i];
+            }
+            mono[static_cast<std::size_t>(i)] = sum / static_cast<float>(channels);
+        }
+        tap_->synthRendered(mono.data(), static_cast<std::size_t>(n), tapRate_,
+                            first + static_cast<int64_t>(done) * 1000000000LL / tapRate_);
+        done += n;
+    }
+    framesTapped_ += frames;
+}
+
+bool setSynthTap(SynthTap* tap, std::string& error) {
+    error.clear();
+    TapRegistry& registry = tapRegistry();
+    const std::lock_guard lock(registry.mutex);
+    registry.tap = tap;
+    FluidAudio* output = registry.active;
+    if (output == nullptr) {
+        return true;
+    }
+    output->stopDriver();
+    if (tap != nullptr && output->startDriver(tap, error)) {
+        return true;
+    }
+    std::string plainError;
+    if (!output->startDriver(nullptr, plainError)) {
+        registry.active = nullptr;
+        error += (error.empty() ? "" : " ") + plainError;
+        return false;
+    }
+    return tap == nullptr;
 }
 
 } // namespace platform

@@ -6,6 +6,8 @@
 
 #include "platform/fluid_engine.h"
 
+#include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -26,9 +28,25 @@ std::vector<std::string> audioDriverOrder(const AudioEnvironment& env);
 // default, which the sound servers resample as needed).
 double audioSampleRate(const AudioEnvironment& env);
 
+// A copy of what the built-in synthesiser plays, for the listener's loopback input.
+class SynthTap {
+public:
+    virtual ~SynthTap() = default;
+    // frames of the output mixed to mono, on the audio thread, with the monotonic time at which
+    // the first of them was rendered.
+    virtual void synthRendered(const float* mono, std::size_t frames, int sampleRate,
+                               int64_t firstSampleNanos) = 0;
+};
+
+// Puts tap (nullptr: none) on the built-in synthesiser's output, now and at every later start.
+// A running output restarts in the mode that copies its audio, or back in its plain mode; the old
+// tap is not called after this returns.  False (error says why) when the running output cannot be
+// copied; it then plays on as before.  Without a tap the output is exactly the plain driver.
+bool setSynthTap(SynthTap* tap, std::string& error);
+
 class FluidAudio {
 public:
-    FluidAudio() = default;
+    FluidAudio();
     ~FluidAudio();
     FluidAudio(const FluidAudio&) = delete;
     FluidAudio& operator=(const FluidAudio&) = delete;
@@ -38,13 +56,32 @@ public:
     bool start(FluidEngine& engine, const AudioEnvironment& env, std::string& error);
     // Stops the driver and its thread; nothing more is rendered.
     void stop();
-    bool running() const { return driver_ != nullptr; }
+    bool running() const { return driver_ != nullptr || tappedFile_ != nullptr; }
     const std::string& driverName() const { return name_; }
 
 private:
+    friend bool setSynthTap(SynthTap* tap, std::string& error);
+    struct TappedFile;
+
+    bool startDriver(SynthTap* tap, std::string& error);
+    void stopDriver();
+    void startTappedFile(const AudioEnvironment& env);
+    static int renderTapped(void* data, int len, int nfx, float** fx, int nout, float** out);
+    void deliverTap(float** out, int channels, int frames);
+
     fluid_audio_driver_t* driver_ = nullptr;
     std::string name_;
     bool sdlStarted_ = false;
+    // What start() was given, for a restart when a tap comes or goes.
+    FluidEngine* engine_ = nullptr;
+    AudioEnvironment env_;
+    // The tap in use (touched by the audio thread only while a driver runs) and, for the file
+    // driver, the writer that stands in for it while tapped.
+    SynthTap* tap_ = nullptr;
+    int tapRate_ = 0;
+    int64_t tapStartNanos_ = 0;
+    int64_t framesTapped_ = 0;
+    std::unique_ptr<TappedFile> tappedFile_;
 };
 
 } // namespace platform

@@ -1,0 +1,363 @@
+#include "listen/listener.h"
+
+#include "listen/detector.h"
+#include "platform/clock.h"
+
+#include <QMetaObject>
+
+#include <array>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
+
+namespace listen {
+
+// ---------------------------------------------------------------------------------------------
+// OnsetClock
+
+void OnsetClock::reset() {
+    anchors_.clear();
+}
+
+void OnsetClock::addBlock(int64_t firstSample, int64_t firstNanos, int sampleRate) {
+    if (sampleRate <= 0) {
+        return;
+    }
+    anchors_.push_back({firstSample, firstNanos, sampleRate});
+    if (anchors_.size() > keep) {
+        anchors_.pop_front();
+    }
+}
+
+int64_t OnsetClock::nanosOf(int64_t sample) const {
+    if (anchors_.empty()) {
+        return 0;
+    }
+    const Anchor* anchor = &anchors_.front();
+    for (auto it = anchors_.rbegin(); it != anchors_.rend(); ++it) {
+        if (it->sample <= sample) {
+            anchor = &*it;
+            break;
+        }
+    }
+    return anchor->nanos + (sample - anchor->sample) * 1000000000LL / anchor->rate;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The worker: the input's sink on the capture side, the detector on its own thread.
+
+namespace {
+
+constexpr std::size_t blockSamples = 512;
+constexpr std::size_t blockSlots = 512; // about five seconds at 48 kHz
+constexpr std::size_t noteSlots = 256;
+constexpr int64_t presenceIntervalNanos = 1000000000LL;
+
+// One producer (the capture thread), one consumer (the worker).
+template <typename T, std::size_t N> class SpscRing {
+public:
+    // The slot to fill, or nullptr when the ring is full.
+    T* writeSlot() {
+        const std::size_t head = head_.load(std::memory_order_relaxed);
+        if (head - tail_.load(std::memory_order_acquire) >= N) {
+            return nullptr;
+        }
+        return &slots_[head % N];
+    }
+    void commit() {
+        head_.store(head_.load(std::memory_order_relaxed) + 1, std::memory_order_release);
+    }
+    // The oldest filled slot, or nullptr.
+    const T* readSlot() {
+        const std::size_t tail = tail_.load(std::memory_order_relaxed);
+        if (tail == head_.load(std::memory_order_acquire)) {
+            return nullptr;
+        }
+        return &slots_[tail % N];
+    }
+    void release() {
+        tail_.store(tail_.load(std::memory_order_relaxed) + 1, std::memory_order_release);
+    }
+    bool empty() const {
+        return tail_.load(std::memory_order_acquire) == head_.load(std::memory_order_acquire);
+    }
+
+private:
+    std::array<T, N> slots_{};
+    std::atomic<std::size_t> head_{0};
+    std::atomic<std::size_t> tail_{0};
+};
+
+struct SampleBlock {
+    std::array<float, blockSamples> samples;
+    std::size_t count;
+    int rate;
+    int64_t firstNanos;
+};
+
+double velocityDb(int velocity) {
+    return 20.0 * std::log10(std::max(velocity, 1) / 127.0);
+}
+
+} // namespace
+
+class Listener::Worker : public platform::InputSink {
+public:
+    Worker(Listener* owner, uint64_t generation) : owner_(owner), generation_(generation) {
+        blocks_ = std::make_unique<SpscRing<SampleBlock, blockSlots>>();
+    }
+    ~Worker() override { stopThread(); }
+    Worker(const Worker&) = delete;
+    Worker& operator=(const Worker&) = delete;
+
+    void startThread(platform::InputSource* source) {
+        source_ = source;
+        stallNanos_ = source->stallNanos();
+        name_ = source->name();
+        thread_ = std::thread([this] { run(); });
+    }
+
+    void stopThread() {
+        {
+            const std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        wake_.notify_all();
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+    }
+
+    // InputSink, on the capture thread: copies and nothing more.
+    void samples(const float* mono, std::size_t count, int sampleRate,
+                 int64_t firstSampleNanos) override {
+        for (std::size_t done = 0; done < count;) {
+            const std::size_t n = std::min(blockSamples, count - done);
+            SampleBlock* block = blocks_->writeSlot();
+            if (block == nullptr) {
+                return; // the worker fell behind by seconds: drop, the time stamps stay right
+            }
+            std::copy(mono + done, mono + done + n, block->samples.begin());
+            block->count = n;
+            block->rate = sampleRate;
+            block->firstNanos =
+                firstSampleNanos + static_cast<int64_t>(done) * 1000000000LL / sampleRate;
+            blocks_->commit();
+            done += n;
+        }
+        wake_.notify_one();
+    }
+
+    void note(const platform::MidiNoteIn& note) override {
+        if (platform::MidiNoteIn* slot = notes_.writeSlot()) {
+            *slot = note;
+            notes_.commit();
+        }
+        wake_.notify_one();
+    }
+
+    void failed(const platform::InputError& error) override {
+        {
+            const std::lock_guard lock(mutex_);
+            if (!failure_) {
+                failure_ = error;
+            }
+        }
+        wake_.notify_one();
+    }
+
+    void ended() override {
+        ended_ = true;
+        wake_.notify_one();
+    }
+
+private:
+    void run() {
+        int64_t lastAudio = platform::monotonicNanos();
+        int64_t nextLevel = lastAudio;
+        int64_t nextPresence = lastAudio + presenceIntervalNanos;
+        bool endSent = false;
+        for (;;) {
+            std::optional<platform::InputError> failure;
+            {
+                std::unique_lock lock(mutex_);
+                wake_.wait_for(lock, std::chrono::milliseconds(5), [this] {
+                    return stopping_ || failure_ || ended_ || !blocks_->empty() || !notes_.empty();
+                });
+                if (stopping_) {
+                    return;
+                }
+                failure = failure_;
+            }
+            if (drainBlocks()) {
+                lastAudio = platform::monotonicNanos();
+            }
+            drainNotes();
+            if (failure) {
+                fail(failure->text);
+                return;
+            }
+            if (ended_ && !endSent) {
+                endSent = true;
+                owner_->post(generation_, [owner = owner_] { emit owner->inputEnded(); });
+            }
+            const int64_t now = platform::monotonicNanos();
+            if (detector_ && now >= nextLevel) {
+                nextLevel = now + int64_t{levelIntervalMs} * 1000000;
+                postLevel(detector_->levelDb(), detector_->currentMidi(),
+                          detector_->currentCents());
+            }
+            if (stallNanos_ > 0 && !ended_ && now - lastAudio > stallNanos_) {
+                fail(platform::input_text::gone(name_));
+                return;
+            }
+            if (now >= nextPresence) {
+                nextPresence = now + presenceIntervalNanos;
+                if (!source_->present()) {
+                    fail(platform::input_text::gone(name_));
+                    return;
+                }
+            }
+        }
+    }
+
+    // Runs the detector over every block that came in; true when there was any.
+    bool drainBlocks() {
+        bool any = false;
+        while (const SampleBlock* block = blocks_->readSlot()) {
+            any = true;
+            if (!detector_ || block->rate != rate_) {
+                DetectorParams params;
+                params.sampleRate = block->rate;
+                detector_ = std::make_unique<NoteDetector>(params);
+                rate_ = block->rate;
+                clock_.reset();
+            }
+            clock_.addBlock(detector_->samplesFed(), block->firstNanos, block->rate);
+            const std::vector<DetectedNote> found =
+                detector_->feed(block->samples.data(), block->count);
+            blocks_->release();
+            for (const DetectedNote& d : found) {
+                const PlayedNote note{clock_.nanosOf(d.onsetSample), d.midi, d.cents, d.confidence,
+                                      d.levelDb};
+                owner_->post(generation_, [owner = owner_, note] { emit owner->noteHeard(note); });
+            }
+        }
+        return any;
+    }
+
+    void drainNotes() {
+        while (const platform::MidiNoteIn* in = notes_.readSlot()) {
+            const PlayedNote note{in->nanos, in->note, 0.0, 1.0, velocityDb(in->velocity)};
+            notes_.release();
+            owner_->post(generation_, [owner = owner_, note] { emit owner->noteHeard(note); });
+            postLevel(note.levelDb, note.midi, 0.0);
+        }
+    }
+
+    void postLevel(double db, int midi, double cents) {
+        owner_->post(generation_, [owner = owner_, db, midi, cents] {
+            emit owner->levelChanged(db, midi, cents);
+        });
+    }
+
+    void fail(const std::string& text) {
+        owner_->failFromWorker(generation_, QString::fromStdString(text));
+    }
+
+    Listener* owner_;
+    const uint64_t generation_;
+    platform::InputSource* source_ = nullptr;
+    int64_t stallNanos_ = 0;
+    std::string name_;
+
+    std::unique_ptr<SpscRing<SampleBlock, blockSlots>> blocks_;
+    SpscRing<platform::MidiNoteIn, noteSlots> notes_;
+    std::atomic<bool> ended_{false};
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool stopping_ = false;
+    std::optional<platform::InputError> failure_;
+    std::thread thread_;
+
+    // The worker thread's own.
+    std::unique_ptr<NoteDetector> detector_;
+    int rate_ = 0;
+    OnsetClock clock_;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Listener
+
+Listener::Listener(std::unique_ptr<platform::InputBackend> inputs, QObject* parent)
+    : QObject(parent), inputs_(inputs ? std::move(inputs) : platform::makeSystemInputs()) {
+    qRegisterMetaType<listen::PlayedNote>("listen::PlayedNote");
+}
+
+Listener::~Listener() {
+    stop();
+}
+
+std::vector<platform::InputChoice> Listener::choices() {
+    return inputs_->choices();
+}
+
+bool Listener::start(const QString& inputId) {
+    stop();
+    const uint64_t generation = ++generation_;
+    platform::InputError error;
+    std::unique_ptr<platform::InputSource> source = inputs_->open(inputId.toStdString(), error);
+    if (source) {
+        auto worker = std::make_unique<Worker>(this, generation);
+        if (source->start(*worker, error)) {
+            worker->startThread(source.get());
+            worker_ = std::move(worker);
+            source_ = std::move(source);
+            inputId_ = inputId;
+            return true;
+        }
+    }
+    const QString message = QString::fromStdString(
+        error.text.empty() ? "The input \"" + inputId.toStdString() + "\" could not be started."
+                           : error.text);
+    post(generation, [this, message] { emit failed(message); });
+    return false;
+}
+
+void Listener::stop() {
+    ++generation_;
+    // The worker first (it polls the source), then the source: after this no capture thread
+    // touches the worker, which goes last.
+    if (worker_) {
+        worker_->stopThread();
+    }
+    if (source_) {
+        source_->stop();
+    }
+    source_.reset();
+    worker_.reset();
+    inputId_.clear();
+}
+
+void Listener::post(uint64_t generation, std::function<void()> call) {
+    QMetaObject::invokeMethod(
+        this,
+        [this, generation, call = std::move(call)] {
+            if (generation == generation_.load()) {
+                call();
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+void Listener::failFromWorker(uint64_t generation, const QString& message) {
+    post(generation, [this, message] {
+        stop();
+        emit failed(message);
+    });
+}
+
+} // namespace listen
