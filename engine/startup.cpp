@@ -28,6 +28,8 @@ void fill(EditCombo* combo, std::initializer_list<const char*> entries) {
 } // namespace
 
 void stavebass::Form_Load() {
+    // Messages of the load wait until the intro has handed over to this window.
+    platform::holdMessages();
     stopWatch = std::make_unique<CStopWatch>(); // 1
     loadskin();                                 // 2
     Timer1->stop();                             // 3

@@ -1,6 +1,7 @@
 // The key picture left of the stave: which file, where it stands, that its lines continue the
 // stave's lines, and what happens when a picture is missing.
 #include "platform/appdir.h"
+#include "platform/msgbox.h"
 #include "support/window_fixture.h"
 #include "ui/editcombo.h"
 
@@ -143,9 +144,27 @@ TEST_F(Signature, AMissingPictureIsReportedOnceAndThePracticeGoesOn) {
     EXPECT_EQ(boxes.size(), 1);
 }
 
+// The load's messages wait until the main window is up, then show over it, once each: here the
+// missing start picture and a MIDI device that will not open (whose failed sends say so too).
 TEST_F(Signature, AMissingStartPictureGivesOneBoxThoughLoadedTwice) {
     folder->remove(QStringLiteral("Ckey.bmp"));
-    stavebass& w = makeWindow();
+    capture.openResult = platform::MMSYSERR_ALLOCATED;
+    QList<bool> mainShown;
+    platform::setMessageBoxHook([&](const QString& text) {
+        boxes << text;
+        mainShown << (window && window->isVisible());
+    });
+    stavebass& w = makeWindow(false);
+    EXPECT_TRUE(boxes.isEmpty()) << "nothing shows during the load";
+    handOver();
+    ASSERT_EQ(boxes.size(), 3) << boxes.join(QStringLiteral(" | ")).toStdString();
+    EXPECT_EQ(mainShown, (QList<bool>{true, true, true}));
+    platform::setMessageBoxHook([this](const QString& text) { boxes << text; });
+    EXPECT_EQ(boxes.filter(QStringLiteral("Ckey.bmp")).size(), 1);
+    boxes.removeDuplicates();
+    EXPECT_EQ(boxes.size(), 3) << "each text once";
+    boxes = boxes.filter(QStringLiteral("Ckey.bmp"));
+    capture.openResult = platform::MMSYSERR_NOERROR;
     ASSERT_EQ(boxes.size(), 1);
     EXPECT_TRUE(boxes[0].contains("Ckey.bmp"));
     EXPECT_EQ(w.keyIndex, 0);

@@ -180,7 +180,7 @@ TEST_F(Startup, ScrollBarsMenusAndTexts) {
 }
 
 TEST_F(Startup, IntroHandsOverToTheMainWindowOnce) {
-    stavebass& w = makeWindow();
+    stavebass& w = makeWindow(false);
     // During the load the intro is up and the main window hidden.
     ASSERT_FALSE(w.introWindow.isNull());
     EXPECT_TRUE(w.introWindow->isVisible());

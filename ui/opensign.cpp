@@ -1,7 +1,9 @@
 #include "ui/opensign.h"
 
 #include "platform/appdir.h"
+#include "platform/msgbox.h"
 
+#include <QApplication>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QScreen>
@@ -40,5 +42,8 @@ void opensign::Timer2_Timer() {
     if (main_ != nullptr) {
         main_->show();
     }
+    // What the load had to say shows now, over the main window, once the intro has gone.
+    QTimer::singleShot(0, main_ != nullptr ? static_cast<QObject*>(main_.data()) : qApp,
+                       [over = main_] { platform::releaseMessages(over.data()); });
     close();
 }

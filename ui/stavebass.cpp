@@ -1,5 +1,7 @@
 #include "ui/stavebass.h"
 
+#include "platform/msgbox.h"
+
 #include "platform/appdir.h"
 #include "ui/clientarea.h"
 #include "ui/devicelist.h"
@@ -91,6 +93,9 @@ stavebass::~stavebass() {
         Form_Unload();
     }
     delete introWindow.data();
+    if (platform::messagesHeld()) {
+        platform::releaseMessages(nullptr); // closed before the intro handed over
+    }
 }
 
 void stavebass::closeEvent(QCloseEvent* event) {

@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QTest>
 
 namespace testing_support {
 
@@ -56,9 +57,17 @@ void WindowTest::TearDown() {
     MIDI_OUT::hMidiOut = 0;
 }
 
-stavebass& WindowTest::makeWindow() {
+stavebass& WindowTest::makeWindow(bool handingOver) {
     window = std::make_unique<stavebass>();
+    if (handingOver) {
+        handOver();
+    }
     return *window;
+}
+
+void WindowTest::handOver() {
+    EXPECT_TRUE(QTest::qWaitFor([] { return !platform::messagesHeld(); }, 2000))
+        << "the intro did not hand over";
 }
 
 void WindowTest::tick(int count) {

@@ -39,8 +39,12 @@ class WindowTest : public ::testing::Test {
 protected:
     void SetUp() override;
     void TearDown() override;
-    // Builds the window (its load runs as it is made).
-    stavebass& makeWindow();
+    // Builds the window (its load runs as it is made) and, unless told not to, lets the intro
+    // hand over to it, as the program's event loop does straight after the load.
+    stavebass& makeWindow(bool handingOver = true);
+    // Runs the event loop until the intro has handed over to the main window and the messages
+    // held during the load have shown.
+    void handOver();
     // One tick of the beat timer, as the timer delivers it.
     void tick(int count = 1);
     // The sent messages since the last clear, as packed values.
