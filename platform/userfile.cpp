@@ -21,8 +21,13 @@ bool appDirWritable() {
 }
 
 QString configFile(const QString& name) {
-    return QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation) + QLatin1Char('/') +
-           name;
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/clefwork/") + name;
+}
+
+QString oldConfigFile(const QString& name) {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/clefwork/clefwork/") + name;
 }
 
 QString userFileForWrite(const QString& name) {
@@ -38,9 +43,10 @@ QString userFileForRead(const QString& name) {
     if (appDirWritable()) {
         return appFile(name);
     }
-    const QString path = configFile(name);
-    if (QFileInfo::exists(path)) {
-        return path;
+    for (const QString& path : {configFile(name), oldConfigFile(name)}) {
+        if (QFileInfo::exists(path)) {
+            return path;
+        }
     }
     return appFile(name);
 }

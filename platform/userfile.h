@@ -9,8 +9,12 @@ namespace platform {
 
 // True when a file can be created in the program's folder.
 bool appDirWritable();
-// The configuration folder's path for `name` (the folder itself may not exist yet).
+// The configuration folder's path for `name`: ~/.config/clefwork/ (the folder itself may not
+// exist yet).
 QString configFile(const QString& name);
+// Where earlier versions wrote it, one "clefwork" folder deeper; still read when the
+// configuration folder has no copy of its own.
+QString oldConfigFile(const QString& name);
 // The path to write `name` to; creates the configuration folder when that is where it goes.
 QString userFileForWrite(const QString& name);
 // The path to read `name` from.

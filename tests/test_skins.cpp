@@ -290,7 +290,7 @@ protected:
         }
         Skins::TearDown();
     }
-    QString configCopy() const { return platform::configFile(QStringLiteral("skins.txt")); }
+    QString configCopy() const { return config.path() + QStringLiteral("/clefwork/skins.txt"); }
 
     QTemporaryDir config;
     QByteArray oldConfig;
@@ -315,6 +315,21 @@ TEST_F(SkinsElsewhere, AMissingProgramFolderSendsTheFileToTheConfigFolder) {
     EXPECT_EQ(w.skinNumber, 1);
     EXPECT_EQ(lookOf(w), caseFor(1).look());
     EXPECT_TRUE(boxes.isEmpty());
+    EXPECT_EQ(platform::configFile(QStringLiteral("skins.txt")), configCopy());
+
+    // A file an earlier version left one folder deeper is read while there is no new one.
+    const QString old = config.path() + QStringLiteral("/clefwork/clefwork/skins.txt");
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(old).absolutePath()));
+    {
+        QFile f(old);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("4\r\n");
+    }
+    ASSERT_TRUE(QFile::remove(configCopy()));
+    w.loadskin();
+    EXPECT_EQ(w.skinNumber, 4);
+    w.flame();
+    EXPECT_EQ(read(configCopy()), QByteArray("1\r\n")) << "new writes go to the new place";
 }
 
 TEST_F(SkinsElsewhere, AReadOnlyProgramFolderKeepsItsCopyAndReadsTheNewest) {
