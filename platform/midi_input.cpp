@@ -68,9 +68,10 @@ public:
         : in_(std::move(in)), handler_(std::move(handler)) {}
 
     ~RtMidiInConnection() override {
+        // Closing joins RtMidi's input thread; only then is the callback surely out of use.
         try {
-            in_->cancelCallback();
             in_->closePort();
+            in_->cancelCallback();
         } catch (const RtMidiError&) {
         }
     }
