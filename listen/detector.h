@@ -5,20 +5,52 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace listen {
 
 struct DetectorParams {
     int sampleRate = 48000;
-    // Chosen by bench/bench_detect (see the README's figures).
+    // Chosen by bench/bench_detect (see the README's figures).  The pitch window covers two
+    // periods of the low E string (41.2 Hz); 0 takes the power of two that does so at the rate.
     int windowSize = 4096;
+    // 0 takes a sixteenth of the window.
     int hopSize = 256;
-    // Filled in by the detector's author with the values the benchmark picked.
+    // aubio's pitch method ("yin", "yinfast", "yinfft", "mcomb") and its tolerance; 0 keeps
+    // aubio's own tolerance for the method.
+    std::string pitchMethod = "yinfft";
+    double pitchTolerance = 0.0;
+    // aubio's onset function, its peak-picking threshold and the shortest gap between onsets.
+    // onsetWindow 0 takes a quarter of the pitch window.
+    std::string onsetMethod = "energy";
+    int onsetWindow = 0;
+    double onsetThreshold = 0.3;
+    double minInterOnsetMs = 120.0;
+    // Level gate: a note must reach this level (dBFS, per hop) after its onset.
+    double gateDb = -50.0;
+    // How long after the onset the pitch is decided (the event's latency), and the least
+    // periodicity (1 - the normalised difference at the period) a note needs.
+    double decisionMs = 70.0;
+    double minPeriodicity = 0.4;
+    // A plucked note on the same pitch as the ringing one must raise the periodic energy by
+    // this, or break the ringing waveform's continuation by this much (normalised difference
+    // against the waveform whole periods before the onset).
+    double retriggerRiseDb = 3.0;
+    double retriggerBreak = 0.25;
+    // A note whose level falls by more than this within the decision time is a thump, not a
+    // plucked string.
+    double sustainDropDb = 12.0;
+    int lowestMidi = 28;
+    int highestMidi = 68;
+
+    // The defaults with the window and hop scaled to the sample rate.
+    static DetectorParams forRate(int sampleRate);
 };
 
 struct DetectedNote {
-    int64_t onsetSample = 0; // position in the stream of the onset, counted from the first sample fed
+    int64_t onsetSample =
+        0; // position in the stream of the onset, counted from the first sample fed
     int midi = 0;
     double cents = 0.0;
     double confidence = 0.0;
@@ -41,7 +73,11 @@ public:
     int currentMidi() const;
     double currentCents() const;
     int64_t samplesFed() const;
+    // The parameters in use: windowSize and hopSize resolved (never 0).
     const DetectorParams& params() const;
+    // False when aubio refused the parameters (an unusable rate or method): feed() then finds
+    // nothing but still counts samples and the level.
+    bool ok() const;
 
 private:
     struct Impl;

@@ -1,0 +1,544 @@
+// The note detector.  Every hop goes through aubio's onset detector (a short window, for timing)
+// and aubio's pitch tracker (a window of two periods of the low E string).  An onset opens a
+// note; decisionMs later the pitch estimates made since the onset are voted on, and the vote is
+// checked against the samples after the onset alone:
+//  - octave guard: a bass's fundamental is weak at the pluck, so the trackers often report the
+//    second or third harmonic.  The normalised difference of the post-onset samples is measured
+//    at one, two and three times the voted period; when a multiple repeats clearly better, the
+//    note is that many times lower.
+//  - periodicity gate: noise, clicks and thumps are not periodic at any bass pitch.
+//  - ringing guard: an onset on the pitch that is already sounding is a new pluck only when the
+//    periodic energy (autocorrelation at the period) rises across it; a click over a ringing
+//    note does not raise it.
+#include "listen/detector.h"
+
+#include <aubio/aubio.h>
+
+#include <algorithm>
+#include <cmath>
+#include <deque>
+
+namespace listen {
+
+namespace {
+
+double midiToHz(double midi) {
+    return 440.0 * std::pow(2.0, (midi - 69.0) / 12.0);
+}
+
+double hzToMidi(double hz) {
+    return 69.0 + 12.0 * std::log2(hz / 440.0);
+}
+
+bool powerOfTwo(int n) {
+    return n > 0 && (n & (n - 1)) == 0;
+}
+
+int windowFor(int sampleRate) {
+    const double twoPeriods = 2.0 * sampleRate / midiToHz(28.0);
+    int window = 256;
+    while (window < twoPeriods && window < (1 << 20)) {
+        window *= 2;
+    }
+    return window;
+}
+
+} // namespace
+
+DetectorParams DetectorParams::forRate(int sampleRate) {
+    DetectorParams p;
+    p.sampleRate = sampleRate;
+    p.windowSize = 0;
+    p.hopSize = 0;
+    return p;
+}
+
+struct NoteDetector::Impl {
+    struct Estimate {
+        int64_t end; // sample position just after the hop
+        double midi; // 0 when the tracker found nothing
+        double confidence;
+        double levelDb;
+    };
+    struct Waiting {
+        int64_t onset;
+        int64_t decideAt;
+    };
+
+    DetectorParams p;
+    bool usable = false;
+    bool hasConfidence = true;
+    aubio_onset_t* onset = nullptr;
+    aubio_pitch_t* pitch = nullptr;
+    fvec_t* hopIn = nullptr;
+    fvec_t* onsetOut = nullptr;
+    fvec_t* pitchOut = nullptr;
+
+    std::vector<float> partial; // samples of a hop not yet complete
+    int64_t fed = 0;
+    int64_t analysed = 0; // samples gone through whole hops
+    std::vector<float> ring;
+    std::size_t ringMask = 0;
+    std::deque<Estimate> history;
+    std::deque<Waiting> waiting;
+    double level = -120.0;
+    int nowMidi = 0;
+    double nowCents = 0.0;
+    // The last note reported, for the ringing guard.
+    double lastMidi = 0.0;
+    int64_t lastOnset = 0;
+    int64_t lastOnsetSeen = -1; // aubio's last onset, to skip repeats of it
+    int minLag = 1;
+    int maxLag = 1;
+
+    explicit Impl(const DetectorParams& in) : p(in) {
+        if (p.sampleRate < 4000 || p.sampleRate > 768000) {
+            p.windowSize = std::max(p.windowSize, 0);
+            p.hopSize = std::max(p.hopSize, 0);
+            return;
+        }
+        if (!powerOfTwo(p.windowSize)) {
+            p.windowSize = windowFor(p.sampleRate);
+        }
+        if (p.hopSize <= 0 || p.hopSize > p.windowSize) {
+            p.hopSize = p.windowSize / 16;
+        }
+        if (!powerOfTwo(p.onsetWindow) || p.onsetWindow < p.hopSize) {
+            p.onsetWindow = std::max(p.windowSize / 4, p.hopSize);
+        }
+        p.lowestMidi = std::clamp(p.lowestMidi, 20, 100);
+        p.highestMidi = std::clamp(p.highestMidi, p.lowestMidi, 108);
+        const auto rate = static_cast<uint_t>(p.sampleRate);
+        const auto hop = static_cast<uint_t>(p.hopSize);
+        onset =
+            new_aubio_onset(p.onsetMethod.c_str(), static_cast<uint_t>(p.onsetWindow), hop, rate);
+        pitch =
+            new_aubio_pitch(p.pitchMethod.c_str(), static_cast<uint_t>(p.windowSize), hop, rate);
+        hopIn = new_fvec(hop);
+        onsetOut = new_fvec(1);
+        pitchOut = new_fvec(1);
+        if (!onset || !pitch || !hopIn || !onsetOut || !pitchOut) {
+            return;
+        }
+        aubio_onset_set_threshold(onset, static_cast<smpl_t>(p.onsetThreshold));
+        aubio_onset_set_minioi_ms(onset, static_cast<smpl_t>(p.minInterOnsetMs));
+        aubio_onset_set_silence(onset, static_cast<smpl_t>(p.gateDb - 10.0));
+        // aubio takes its peak-picking delay back from the onset time; measured on rendered
+        // bass notes, the detection function peaks about this far after the pluck.
+        aubio_onset_set_delay(onset, static_cast<uint_t>(4.3 * p.hopSize));
+        aubio_pitch_set_unit(pitch, "midi");
+        aubio_pitch_set_silence(pitch, static_cast<smpl_t>(p.gateDb - 10.0));
+        if (p.pitchTolerance > 0.0) {
+            aubio_pitch_set_tolerance(pitch, static_cast<smpl_t>(p.pitchTolerance));
+        }
+        hasConfidence = p.pitchMethod == "yin" || p.pitchMethod == "yinfast";
+        minLag = static_cast<int>(p.sampleRate / midiToHz(p.highestMidi + 0.6));
+        maxLag = static_cast<int>(std::ceil(p.sampleRate / midiToHz(p.lowestMidi - 0.6)));
+        std::size_t ringSize = 1;
+        while (ringSize < static_cast<std::size_t>(4 * p.windowSize + p.sampleRate / 4)) {
+            ringSize *= 2;
+        }
+        ring.assign(ringSize, 0.0f);
+        ringMask = ringSize - 1;
+        partial.reserve(static_cast<std::size_t>(p.hopSize));
+        usable = true;
+    }
+
+    ~Impl() {
+        if (onset) {
+            del_aubio_onset(onset);
+        }
+        if (pitch) {
+            del_aubio_pitch(pitch);
+        }
+        for (fvec_t* v : {hopIn, onsetOut, pitchOut}) {
+            if (v) {
+                del_fvec(v);
+            }
+        }
+    }
+
+    float at(int64_t position) const { return ring[static_cast<std::size_t>(position) & ringMask]; }
+
+    // The oldest sample still in the ring.
+    int64_t ringStart() const {
+        return std::max<int64_t>(0, analysed - static_cast<int64_t>(ring.size()));
+    }
+
+    // Normalised difference of [from, to - lag) against itself lag samples later: 0 for a signal
+    // that repeats exactly after lag, about 1 for unrelated samples.
+    double difference(int64_t from, int64_t to, int lag) const {
+        double diff = 0.0, energy = 0.0;
+        for (int64_t i = from; i + lag < to; ++i) {
+            const double a = at(i), b = at(i + lag);
+            diff += (a - b) * (a - b);
+            energy += a * a + b * b;
+        }
+        return energy > 1e-12 ? diff / energy : 1.0;
+    }
+
+    // The best lag near lag (within 3 %) and its difference.
+    std::pair<int, double> bestNear(int64_t from, int64_t to, double lag) const {
+        const int lo = std::max(minLag, static_cast<int>(std::floor(lag * 0.97)));
+        const int hi = std::min(maxLag, static_cast<int>(std::ceil(lag * 1.03)));
+        std::pair<int, double> best{0, 2.0};
+        for (int l = lo; l <= hi; ++l) {
+            if (to - from - l < 2 * l / 3 + 64) {
+                break;
+            }
+            const double d = difference(from, to, l);
+            if (d < best.second) {
+                best = {l, d};
+            }
+        }
+        return best;
+    }
+
+    double meanSquare(int64_t from, int64_t to) const {
+        double sum = 0.0;
+        int64_t n = 0;
+        for (int64_t i = std::max(from, ringStart()); i < to; ++i, ++n) {
+            sum += static_cast<double>(at(i)) * at(i);
+        }
+        return n > 0 ? sum / static_cast<double>(n) : 0.0;
+    }
+
+    // Normalised difference of [from, to) against the samples shift earlier.
+    double crossDifference(int64_t from, int64_t to, int64_t shift) const {
+        double diff = 0.0, energy = 0.0;
+        for (int64_t i = from; i < to; ++i) {
+            const double a = at(i), b = at(i - shift);
+            diff += (a - b) * (a - b);
+            energy += a * a + b * b;
+        }
+        return energy > 1e-12 ? diff / energy : 0.0;
+    }
+
+    // Autocorrelation at lag over [from, to - lag), per sample.
+    double periodicEnergy(int64_t from, int64_t to, int lag) const {
+        double sum = 0.0;
+        int64_t n = 0;
+        for (int64_t i = std::max(from, ringStart()); i + lag < to; ++i, ++n) {
+            sum += static_cast<double>(at(i)) * at(i + lag);
+        }
+        return n > 0 ? sum / static_cast<double>(n) : 0.0;
+    }
+
+    // Decides the note of onset w from the samples up to now (the next onset, if it came sooner).
+    // The onset near aubio's: the end of the last quiet stretch (every sample within half a
+    // period of the lowest note below a threshold) before the loudest point.  The threshold is
+    // 30 dB under that point, or above the quietest stretch when a note or noise still sounds.
+    int64_t refine(int64_t reported) const {
+        constexpr int step = 32;
+        const int64_t from = std::max(ringStart(), reported - p.sampleRate * 3 / 40);
+        const int64_t to = std::min(analysed, reported + p.sampleRate / 40);
+        const int64_t blocks = (to - from) / step;
+        if (blocks < 4) {
+            return reported;
+        }
+        std::vector<float> blockMax(static_cast<std::size_t>(blocks), 0.0f);
+        for (int64_t b = 0; b < blocks; ++b) {
+            for (int64_t i = from + b * step; i < from + (b + 1) * step; ++i) {
+                blockMax[static_cast<std::size_t>(b)] =
+                    std::max(blockMax[static_cast<std::size_t>(b)], std::fabs(at(i)));
+            }
+        }
+        const auto peak = std::max_element(blockMax.begin(), blockMax.end()) - blockMax.begin();
+        const int64_t span = std::max<int64_t>(1, maxLag / 2 / step);
+        std::vector<float> envelope(static_cast<std::size_t>(peak + 1), 0.0f);
+        float quietest = blockMax[static_cast<std::size_t>(peak)];
+        for (int64_t b = 0; b <= peak; ++b) {
+            float e = 0.0f;
+            for (int64_t k = std::max<int64_t>(0, b - span); k <= b; ++k) {
+                e = std::max(e, blockMax[static_cast<std::size_t>(k)]);
+            }
+            envelope[static_cast<std::size_t>(b)] = e;
+            if (b >= span) {
+                quietest = std::min(quietest, e);
+            }
+        }
+        const float threshold =
+            std::max(0.01f * blockMax[static_cast<std::size_t>(peak)], 1.2f * quietest);
+        for (int64_t b = peak; b >= 0; --b) {
+            if (envelope[static_cast<std::size_t>(b)] <= threshold) {
+                // The first loud block after the quiet stretch.
+                int64_t first = b + 1;
+                while (first < peak && blockMax[static_cast<std::size_t>(first)] <= threshold) {
+                    ++first;
+                }
+                // Back down the attack to where the envelope stopped rising: over a note still
+                // ringing, the threshold is crossed part-way up the attack.
+                while (first > 0 && envelope[static_cast<std::size_t>(first - 1)] <
+                                        0.98f * envelope[static_cast<std::size_t>(first)]) {
+                    --first;
+                }
+                return from + first * step;
+            }
+        }
+        return reported;
+    }
+
+    void decide(const Waiting& w, int64_t now, std::vector<DetectedNote>& out) {
+        // The estimates of the hops after the onset, and the loudest hop.
+        std::vector<double> midis;
+        double loudest = -120.0;
+        for (const Estimate& e : history) {
+            if (e.end <= w.onset || e.end > now) {
+                continue;
+            }
+            loudest = std::max(loudest, e.levelDb);
+            if (e.end - p.hopSize < w.onset + p.hopSize) {
+                continue; // the hop of the pluck itself
+            }
+            // aubio's confidence is no use here: yinfft's and mcomb's stay 0, and yin's is low
+            // while the window still holds the samples before the pluck.  The periodicity
+            // check below gates the note instead.
+            if (e.midi >= p.lowestMidi - 0.6 && e.midi <= p.highestMidi + 19.6) {
+                midis.push_back(e.midi);
+            }
+        }
+        if (loudest < p.gateDb || midis.empty()) {
+            return;
+        }
+        // Vote by semitone, weighted by confidence, later estimates (more of the note in the
+        // window) counting more.
+        std::vector<std::pair<int, double>> votes;
+        for (std::size_t i = 0; i < midis.size(); ++i) {
+            const int key = static_cast<int>(std::lround(midis[i]));
+            const double weight = 1.0 + static_cast<double>(i);
+            auto it = std::find_if(votes.begin(), votes.end(),
+                                   [&](const auto& v) { return v.first == key; });
+            if (it == votes.end()) {
+                votes.emplace_back(key, weight);
+            } else {
+                it->second += weight;
+            }
+        }
+        const int voted = std::max_element(votes.begin(), votes.end(), [](auto& a, auto& b) {
+                              return a.second < b.second;
+                          })->first;
+        std::vector<double> near;
+        for (double m : midis) {
+            if (std::fabs(m - voted) < 0.6) {
+                near.push_back(m);
+            }
+        }
+        std::nth_element(near.begin(), near.begin() + static_cast<long>(near.size() / 2),
+                         near.end());
+        double midi = near[near.size() / 2];
+
+        // Octave guard on the samples after the pluck.
+        // The samples after the pluck, skipping its first few milliseconds (and whatever click
+        // came with it) when the decision time leaves more than the longest lags need.
+        const int64_t from =
+            std::max({w.onset + p.sampleRate / 200, now - 2 * maxLag - p.hopSize, ringStart()});
+        const double period = p.sampleRate / midiToHz(midi);
+        auto [lag, diff] = bestNear(from, now, period);
+        if (lag == 0) {
+            return;
+        }
+        int chosen = 1;
+        double chosenDiff = diff;
+        int chosenLag = lag;
+        for (int k : {2, 3}) {
+            if (period * k > maxLag * 1.0) {
+                break;
+            }
+            auto [l, d] = bestNear(from, now, period * k);
+            if (l != 0 && d < 0.5 * chosenDiff && chosenDiff > 0.04) {
+                chosen = k;
+                chosenDiff = d;
+                chosenLag = l;
+            }
+        }
+        if (chosen > 1) {
+            // Cents from the measured lag: the tracker's estimate belonged to a harmonic.
+            midi = hzToMidi(p.sampleRate / static_cast<double>(chosenLag));
+            midi = std::round(midi) + (midi - std::round(midi));
+        }
+        const double periodicity = 1.0 - chosenDiff;
+        if (periodicity < p.minPeriodicity) {
+            return;
+        }
+        const int key = static_cast<int>(std::lround(midi));
+        if (key < p.lowestMidi || key > p.highestMidi) {
+            return;
+        }
+        // A thump (the metronome's bass drum) dies away within the decision time; a plucked
+        // string does not.
+        const int64_t tail = p.sampleRate / 60;
+        if (now - from > 3 * tail) {
+            double loudestSpan = 0.0;
+            for (int64_t t = from; t + tail <= now; t += tail / 2) {
+                loudestSpan = std::max(loudestSpan, meanSquare(t, t + tail));
+            }
+            if (meanSquare(now - tail, now) <
+                loudestSpan * std::pow(10.0, -p.sustainDropDb / 10.0)) {
+                return;
+            }
+        }
+        // Ringing guard: on the pitch that already sounds, a new pluck breaks the waveform's
+        // continuation (or raises its periodic energy); a click over the ringing string does
+        // neither.
+        if (lastMidi > 0.0 && std::lround(lastMidi) == key) {
+            const int64_t skip = p.sampleRate * 15 / 1000;
+            const int64_t width = std::max<int64_t>(chosenLag, p.sampleRate / 100);
+            const int64_t shift = chosenLag * ((skip + width + chosenLag - 1) / chosenLag);
+            const int64_t start = w.onset + skip;
+            double broken = 0.0;
+            if (start + width <= now && w.onset - shift + skip >= ringStart()) {
+                broken = crossDifference(start, start + width, shift);
+            }
+            const int64_t span = std::max<int64_t>(2 * chosenLag, p.sampleRate / 50);
+            const double before = periodicEnergy(w.onset - span - chosenLag, w.onset, chosenLag);
+            const double after = periodicEnergy(from, now, chosenLag);
+            const bool rose =
+                before <= 0.0 || after >= before * std::pow(10.0, p.retriggerRiseDb / 10.0);
+            if (!rose && broken < p.retriggerBreak) {
+                return;
+            }
+        }
+        lastMidi = midi;
+        lastOnset = w.onset;
+        DetectedNote note;
+        note.onsetSample = w.onset;
+        note.midi = key;
+        note.cents = (midi - key) * 100.0;
+        note.confidence = std::clamp(periodicity, 0.0, 1.0);
+        note.levelDb = loudest;
+        out.push_back(note);
+    }
+
+    void hop(std::vector<DetectedNote>& out) {
+        const int64_t start = analysed;
+        double sum = 0.0;
+        for (int i = 0; i < p.hopSize; ++i) {
+            const float s = partial[static_cast<std::size_t>(i)];
+            hopIn->data[i] = s;
+            ring[static_cast<std::size_t>(start + i) & ringMask] = s;
+            sum += static_cast<double>(s) * s;
+        }
+        analysed += p.hopSize;
+        level = 10.0 * std::log10(std::max(sum / p.hopSize, 1e-12));
+
+        aubio_onset_do(onset, hopIn, onsetOut);
+        if (onsetOut->data[0] > 0.0f) {
+            // aubio counts samples in 32 bits: take its position relative to this hop.
+            const auto last = aubio_onset_get_last(onset);
+            const auto relative = static_cast<int32_t>(last - static_cast<uint_t>(start));
+            const int64_t position = std::clamp<int64_t>(start + relative, 0, analysed);
+            if (position != lastOnsetSeen) {
+                lastOnsetSeen = position;
+                waiting.push_back({position, 0});
+            }
+        }
+        // Place each onset once the samples after it are in: aubio's energy onset comes late
+        // on a slow bass attack.
+        for (Waiting& w : waiting) {
+            if (w.decideAt == 0 && analysed >= w.onset + p.sampleRate / 40) {
+                w.onset = refine(w.onset);
+                w.decideAt = std::max<int64_t>(
+                    analysed, w.onset + static_cast<int64_t>(p.decisionMs * p.sampleRate / 1000.0));
+            }
+        }
+
+        aubio_pitch_do(pitch, hopIn, pitchOut);
+        const double midi = pitchOut->data[0];
+        const double confidence = aubio_pitch_get_confidence(pitch);
+        history.push_back({analysed, std::isfinite(midi) ? midi : 0.0,
+                           std::isfinite(confidence) ? confidence : 0.0, level});
+        const auto keep = static_cast<std::size_t>(
+            (p.decisionMs * p.sampleRate / 1000.0 + 4.0 * p.windowSize) / p.hopSize + 4);
+        while (history.size() > keep) {
+            history.pop_front();
+        }
+        updateTuner(midi, confidence);
+
+        while (!waiting.empty() && waiting.front().decideAt != 0 &&
+               waiting.front().decideAt <= analysed) {
+            const Waiting w = waiting.front();
+            waiting.pop_front();
+            const int64_t end =
+                waiting.empty() ? analysed : std::min(analysed, waiting.front().onset);
+            decide(w, end, out);
+        }
+    }
+
+    void updateTuner(double midi, double confidence) {
+        if (level < p.gateDb || !(midi > 0.0) || (hasConfidence && confidence < 0.3)) {
+            nowMidi = 0;
+            nowCents = 0.0;
+            return;
+        }
+        // Fold the harmonics a ringing note shows back onto it.
+        if (lastMidi > 0.0) {
+            for (double up : {12.0, 19.0, 24.0}) {
+                if (std::fabs(midi - up - lastMidi) < 0.5) {
+                    midi -= up;
+                    break;
+                }
+            }
+        }
+        const long key = std::lround(midi);
+        if (key < p.lowestMidi || key > p.highestMidi) {
+            nowMidi = 0;
+            nowCents = 0.0;
+            return;
+        }
+        nowMidi = static_cast<int>(key);
+        nowCents = (midi - static_cast<double>(key)) * 100.0;
+    }
+};
+
+NoteDetector::NoteDetector(const DetectorParams& params) : impl_(std::make_unique<Impl>(params)) {}
+
+NoteDetector::~NoteDetector() = default;
+
+std::vector<DetectedNote> NoteDetector::feed(const float* samples, std::size_t count) {
+    std::vector<DetectedNote> out;
+    Impl& d = *impl_;
+    if (!samples) {
+        return out;
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        float s = samples[i];
+        s = std::isfinite(s) ? std::clamp(s, -8.0f, 8.0f) : 0.0f;
+        ++d.fed;
+        if (!d.usable) {
+            d.level = s != 0.0f ? 20.0 * std::log10(std::fabs(s)) : -120.0;
+            continue;
+        }
+        d.partial.push_back(s);
+        if (static_cast<int>(d.partial.size()) == d.p.hopSize) {
+            d.hop(out);
+            d.partial.clear();
+        }
+    }
+    return out;
+}
+
+double NoteDetector::levelDb() const {
+    return impl_->level;
+}
+
+int NoteDetector::currentMidi() const {
+    return impl_->nowMidi;
+}
+
+double NoteDetector::currentCents() const {
+    return impl_->nowCents;
+}
+
+int64_t NoteDetector::samplesFed() const {
+    return impl_->fed;
+}
+
+const DetectorParams& NoteDetector::params() const {
+    return impl_->p;
+}
+
+bool NoteDetector::ok() const {
+    return impl_->usable;
+}
+
+} // namespace listen

@@ -1,0 +1,238 @@
+// The note detector on bass notes rendered offline through the real synthesiser and soundfonts:
+// pitch across the range, one event per pluck, repeated and ringing notes, silence and noise,
+// onset times and independence from the block size.
+#include "bench/render_bass.h"
+#include "listen/detector.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <map>
+#include <random>
+
+using listen::DetectedNote;
+using listen::NoteDetector;
+
+namespace {
+
+constexpr int rate = 48000;
+const char* const fluidR3 = "/usr/share/sounds/sf2/FluidR3_GM.sf2";
+const char* const timGM = "/usr/share/sounds/sf2/TimGM6mb.sf2";
+
+// One renderer per soundfont, loaded on first use.
+bench::BassRenderer* renderer(const std::string& path) {
+    static std::map<std::string, std::unique_ptr<bench::BassRenderer>> loaded;
+    auto& slot = loaded[path];
+    if (!slot) {
+        if (!std::filesystem::exists(path)) {
+            return nullptr;
+        }
+        platform::FluidEngine::silenceLog();
+        slot = std::make_unique<bench::BassRenderer>();
+        std::string error;
+        if (!slot->load(error, rate, path)) {
+            slot.reset();
+            return nullptr;
+        }
+    }
+    return slot.get();
+}
+
+std::vector<DetectedNote> detect(const std::vector<float>& samples, std::size_t block = 256,
+                                 const listen::DetectorParams& params = {}) {
+    NoteDetector detector(params);
+    std::vector<DetectedNote> out;
+    for (std::size_t at = 0; at < samples.size(); at += block) {
+        const auto notes = detector.feed(samples.data() + at, std::min(block, samples.size() - at));
+        out.insert(out.end(), notes.begin(), notes.end());
+    }
+    EXPECT_EQ(detector.samplesFed(), static_cast<int64_t>(samples.size()));
+    return out;
+}
+
+double ms(int64_t samples) {
+    return static_cast<double>(samples) * 1000.0 / rate;
+}
+
+struct Case {
+    const char* soundfont;
+    int program;
+    int midi;
+    int velocity;
+    int count; // 1: a single note ringing 1.5 s; 4: repeated at tempo 200
+    bench::Mix mix;
+};
+
+std::string caseName(const testing::TestParamInfo<Case>& info) {
+    const Case& c = info.param;
+    std::string name = std::string(c.soundfont == fluidR3 ? "FluidR3" : "TimGM") + "_p" +
+                       std::to_string(c.program) + "_m" + std::to_string(c.midi) + "_v" +
+                       std::to_string(c.velocity) + "_x" + std::to_string(c.count);
+    name += c.mix == bench::Mix::Clean   ? "_clean"
+            : c.mix == bench::Mix::Noise ? "_noise"
+                                         : "_clicks";
+    return name;
+}
+
+class RenderedNotes : public testing::TestWithParam<Case> {};
+
+// Every pluck is one event at the right pitch, close to its note-on, and a ringing note is one
+// event however long it rings.
+TEST_P(RenderedNotes, OneEventPerPluckAtTheRightPitch) {
+    const Case& c = GetParam();
+    bench::BassRenderer* synth = renderer(c.soundfont);
+    if (!synth) {
+        GTEST_SKIP() << c.soundfont << " is not installed";
+    }
+    bench::TakeSpec spec;
+    spec.program = c.program;
+    spec.midi = c.midi;
+    spec.velocity = c.velocity;
+    spec.count = c.count;
+    spec.mix = c.mix;
+    const bench::Take take = synth->render(spec);
+    const auto notes = detect(take.samples);
+    ASSERT_EQ(notes.size(), take.onsets.size());
+    for (std::size_t i = 0; i < notes.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(notes[i].midi, c.midi);
+        EXPECT_LE(std::fabs(notes[i].cents), 50.0);
+        // Over a note still ringing the attack is found a little later.
+        EXPECT_NEAR(ms(notes[i].onsetSample - take.onsets[i]), 0.0, i == 0 ? 10.0 : 15.0);
+        EXPECT_GT(notes[i].confidence, 0.3);
+        EXPECT_GT(notes[i].levelDb, -50.0);
+    }
+}
+
+using bench::Mix;
+INSTANTIATE_TEST_SUITE_P(
+    Range, RenderedNotes,
+    testing::Values(
+        Case{fluidR3, 33, 28, 100, 1, Mix::Clean}, Case{fluidR3, 33, 29, 80, 1, Mix::Clean},
+        Case{fluidR3, 33, 40, 100, 1, Mix::Clean}, Case{fluidR3, 34, 55, 120, 1, Mix::Clean},
+        Case{fluidR3, 33, 68, 80, 1, Mix::Clean}, Case{timGM, 33, 28, 100, 1, Mix::Clean},
+        Case{timGM, 34, 29, 120, 1, Mix::Clean}, Case{timGM, 33, 40, 80, 1, Mix::Clean},
+        Case{timGM, 33, 55, 100, 1, Mix::Clean}, Case{timGM, 34, 68, 100, 1, Mix::Clean},
+        Case{fluidR3, 33, 28, 100, 4, Mix::Clean}, Case{timGM, 33, 40, 100, 4, Mix::Clean},
+        Case{fluidR3, 34, 55, 80, 4, Mix::Clean}, Case{fluidR3, 33, 40, 100, 1, Mix::Noise},
+        Case{timGM, 34, 33, 100, 4, Mix::Noise}),
+    caseName);
+
+// Nothing is heard in silence, in white noise, or in a low hum below the gate.
+TEST(NoteDetector, SilenceAndNoiseGiveNothing) {
+    std::mt19937 random(7);
+    std::normal_distribution<float> gauss(0.0f, 1.0f);
+    struct Input {
+        const char* name;
+        float noise;
+        float hum; // a 41.2 Hz sine's amplitude
+    };
+    for (const Input& in : {Input{"silence", 0.0f, 0.0f}, Input{"noise -20 dBFS", 0.1f, 0.0f},
+                            Input{"loud noise", 0.5f, 0.0f}, Input{"quiet hum", 0.0f, 0.001f}}) {
+        SCOPED_TRACE(in.name);
+        std::vector<float> samples(static_cast<std::size_t>(rate * 2));
+        for (std::size_t i = 0; i < samples.size(); ++i) {
+            samples[i] = in.noise * gauss(random) +
+                         in.hum * static_cast<float>(std::sin(2.0 * M_PI * 41.2 * i / rate));
+        }
+        EXPECT_TRUE(detect(samples).empty());
+    }
+}
+
+// The same events, at the same sample positions, whatever the block size.
+TEST(NoteDetector, BlockSizeDoesNotMatter) {
+    bench::BassRenderer* synth = renderer(fluidR3);
+    if (!synth) {
+        GTEST_SKIP() << "FluidR3 GM is not installed";
+    }
+    bench::TakeSpec spec;
+    spec.midi = 33;
+    spec.count = 4;
+    const bench::Take take = synth->render(spec);
+    const auto reference = detect(take.samples, 256);
+    ASSERT_EQ(reference.size(), 4u);
+    for (std::size_t block : {1u, 64u, 1000u, 4097u}) {
+        SCOPED_TRACE(block);
+        const auto notes = detect(take.samples, block);
+        ASSERT_EQ(notes.size(), reference.size());
+        for (std::size_t i = 0; i < notes.size(); ++i) {
+            EXPECT_EQ(notes[i].onsetSample, reference[i].onsetSample);
+            EXPECT_EQ(notes[i].midi, reference[i].midi);
+            EXPECT_DOUBLE_EQ(notes[i].cents, reference[i].cents);
+        }
+    }
+}
+
+// 44.1 kHz works with the window scaled to it; bad rates and methods leave an inert detector.
+TEST(NoteDetector, SampleRates) {
+    const listen::DetectorParams at44 = listen::DetectorParams::forRate(44100);
+    NoteDetector detector(at44);
+    EXPECT_TRUE(detector.ok());
+    EXPECT_EQ(detector.params().windowSize, 4096);
+    EXPECT_EQ(detector.params().hopSize, 256);
+    EXPECT_EQ(NoteDetector(listen::DetectorParams::forRate(96000)).params().windowSize, 8192);
+
+    bench::BassRenderer synth;
+    std::string error;
+    if (!std::filesystem::exists(fluidR3) || !synth.load(error, 44100, fluidR3)) {
+        GTEST_SKIP() << "FluidR3 GM is not installed";
+    }
+    bench::TakeSpec spec;
+    spec.midi = 28;
+    const bench::Take take = synth.render(spec);
+    std::vector<DetectedNote> notes;
+    for (std::size_t at = 0; at < take.samples.size(); at += 441) {
+        const auto got = detector.feed(take.samples.data() + at,
+                                       std::min<std::size_t>(441, take.samples.size() - at));
+        notes.insert(notes.end(), got.begin(), got.end());
+    }
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_EQ(notes[0].midi, 28);
+
+    for (int bad : {0, -48000, 100}) {
+        listen::DetectorParams params;
+        params.sampleRate = bad;
+        NoteDetector inert(params);
+        EXPECT_FALSE(inert.ok());
+        EXPECT_TRUE(inert.feed(take.samples.data(), 4096).empty());
+        EXPECT_EQ(inert.samplesFed(), 4096);
+    }
+    listen::DetectorParams unknown;
+    unknown.pitchMethod = "no such method";
+    EXPECT_FALSE(NoteDetector(unknown).ok());
+}
+
+// Samples that are not numbers, or far out of range, are taken as silence or clipped.
+TEST(NoteDetector, BadSamplesDoNotCrash) {
+    std::vector<float> samples(static_cast<std::size_t>(rate), 0.0f);
+    for (std::size_t i = 0; i < samples.size(); i += 3) {
+        samples[i] = i % 2 ? std::nanf("") : (i % 5 ? 1e30f : -INFINITY);
+    }
+    NoteDetector detector;
+    EXPECT_NO_THROW(detector.feed(samples.data(), samples.size()));
+    EXPECT_TRUE(detector.feed(nullptr, 100).empty());
+    EXPECT_TRUE(std::isfinite(detector.levelDb()));
+}
+
+// The tuner follows a ringing note.
+TEST(NoteDetector, TunerShowsTheRingingNote) {
+    bench::BassRenderer* synth = renderer(timGM);
+    if (!synth) {
+        GTEST_SKIP() << "TimGM6mb is not installed";
+    }
+    bench::TakeSpec spec;
+    spec.midi = 45;
+    const bench::Take take = synth->render(spec);
+    NoteDetector detector;
+    const std::size_t half = static_cast<std::size_t>(take.onsets[0] + rate / 2);
+    detector.feed(take.samples.data(), half);
+    EXPECT_EQ(detector.currentMidi(), 45);
+    EXPECT_LE(std::fabs(detector.currentCents()), 50.0);
+    EXPECT_GT(detector.levelDb(), -40.0);
+    std::vector<float> silence(static_cast<std::size_t>(rate / 2), 0.0f);
+    detector.feed(silence.data(), silence.size());
+    EXPECT_EQ(detector.currentMidi(), 0);
+}
+
+} // namespace
