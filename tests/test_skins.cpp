@@ -3,9 +3,13 @@
 #include "platform/appdir.h"
 #include "platform/userfile.h"
 #include "support/window_fixture.h"
+#include "ui/captions.h"
+#include "ui/clientarea.h"
+#include "ui/editcombo.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -139,6 +143,59 @@ TEST_F(Skins, EachSkinPutsOnItsLookAndWritesItsDigit) {
     // The replacement is renamed over the old file: nothing is left beside it.
     EXPECT_EQ(QDir(folder->path()).entryList({QStringLiteral("skins.txt*")}, QDir::AllEntries),
               QStringList{QStringLiteral("skins.txt")});
+}
+
+// As a player sees the window in the designed look and every skin, with both hidden lists shown:
+// every caption reads against what is drawn behind it, the logo leaves the stave whole, the key
+// picture and the stave make one white sheet, and the two lists cover nothing.
+TEST_F(Skins, EveryCaptionReadsAndNothingCoversTheStaveOrAControl) {
+    stavebass& w = makeWindow();
+    w.Check1->setCheckState(Qt::Unchecked);
+    w.Check4->setCheckState(Qt::Unchecked);
+    std::vector<std::pair<std::string, void (stavebass::*)()>> looks{{"designed", nullptr}};
+    for (const SkinCase& c : skinCases()) {
+        looks.emplace_back(c.name, c.apply);
+    }
+    QWidget* area = w.centralWidget();
+    for (const auto& [name, apply] : looks) {
+        SCOPED_TRACE(name);
+        if (apply != nullptr) {
+            (w.*apply)();
+        }
+        for (QLabel* label : {w.Label1, w.Label2, w.Label3, w.Label4, w.Label5, w.Label6, w.Label7,
+                              w.Label8, w.Label9, w.Label10}) {
+            // What is behind the words: the window drawn with this caption's text taken away.
+            const QString text = label->text();
+            label->setText(QString());
+            const QImage behind = area->grab().toImage().convertToFormat(QImage::Format_RGB32);
+            label->setText(text);
+            const QRect words = label->contentsRect().translated(label->pos());
+            EXPECT_GE(captions::worstContrast(textOf(label), behind, words), captions::kReadable)
+                << text.toStdString();
+        }
+        const QImage shown = area->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        // Below the logo, from the left edge to the stave's end: black and white and the greys
+        // between, nothing of the skin.
+        int coloured = 0;
+        for (int y = w.Picture1->geometry().bottom() + 1; y < stavebass::kSheetBottom; ++y) {
+            for (int x = 0; x < stavebass::kStaveLeft + 664; ++x) {
+                const QRgb px = shown.pixel(x, y);
+                coloured += (qRed(px) != qGreen(px) || qGreen(px) != qBlue(px)) ? 1 : 0;
+            }
+        }
+        EXPECT_EQ(coloured, 0);
+    }
+    EXPECT_FALSE(w.Picture1->geometry().intersects(w.Image3->geometry()));
+    for (QWidget* list : {static_cast<QWidget*>(w.accif), static_cast<QWidget*>(w.aspitch)}) {
+        ASSERT_TRUE(list->isVisible());
+        for (QWidget* other : area->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+            if (other != list && other->isVisible()) {
+                EXPECT_FALSE(list->geometry().intersects(other->geometry()))
+                    << other->metaObject()->className() << " " << other->objectName().toStdString()
+                    << " at " << other->x() << "," << other->y();
+            }
+        }
+    }
 }
 
 TEST_F(Skins, CorporateIsThreeBytes) {

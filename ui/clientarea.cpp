@@ -14,6 +14,9 @@ void ClientArea::paintEvent(QPaintEvent*) {
     if (!owner_->backgroundPicture.isNull()) {
         p.drawPixmap(0, 0, owner_->backgroundPicture);
     }
+    p.fillRect(QRect(0, stavebass::kStaveTop, stavebass::kStaveLeft + 664,
+                     stavebass::kSheetBottom - stavebass::kStaveTop),
+               Qt::white);
 }
 
 StaveView::StaveView(stavebass* owner, QWidget* parent) : QWidget(parent), owner_(owner) {

@@ -5,12 +5,15 @@
 
 #include "platform/appdir.h"
 #include "platform/userfile.h"
+#include "ui/captions.h"
 
 #include <QApplication>
 #include <QFile>
 #include <QLabel>
+#include <QPainter>
 #include <QPalette>
 #include <QSaveFile>
+#include <algorithm>
 #include <limits>
 #include <optional>
 
@@ -145,6 +148,7 @@ void applySkin(stavebass& w, const Skin& skin) {
     setTextColour(w.Label10, b);
     setTextColour(w.Label4, skin.label4.resolve());
     w.skinNumber = skin.number;
+    w.fitcaptions();
     if (QWidget* area = w.centralWidget()) {
         area->update();
     }
@@ -198,6 +202,64 @@ void stavebass::loadskin() {
         break;
     default:
         break; // no skin has this number: the window keeps its designed look
+    }
+}
+
+namespace {
+QRect designedPlace(const QLabel* label) {
+    const QVariant designed = label->property("designedGeometry");
+    return designed.isValid() ? designed.toRect() : label->geometry();
+}
+} // namespace
+
+void stavebass::fitcaptions() {
+    QWidget* area = centralWidget();
+    if (area == nullptr) {
+        return;
+    }
+    // What is behind the captions, as the client area paints it.
+    QImage behind(area->size(), QImage::Format_RGB32);
+    behind.fill(backgroundColour);
+    {
+        QPainter p(&behind);
+        if (!backgroundPicture.isNull()) {
+            p.drawPixmap(0, 0, backgroundPicture);
+        }
+        p.fillRect(QRect(0, kStaveTop, kStaveLeft + 664, kSheetBottom - kStaveTop), Qt::white);
+    }
+    for (QLabel* label :
+         {Label1, Label2, Label3, Label4, Label5, Label6, Label7, Label8, Label9, Label10}) {
+        if (label == nullptr) {
+            continue;
+        }
+        QPalette pal = label->palette();
+        const QColor text = pal.color(QPalette::WindowText);
+        const bool plate =
+            captions::worstContrast(text, behind, designedPlace(label)) < captions::kReadable;
+        pal.setColor(QPalette::Window, captions::plateFor(text));
+        label->setPalette(pal);
+        // A plate hugs its text: as wide as the words (and a margin), at the same place, or
+        // ending at the same place for a caption aligned right.
+        QVariant designed = label->property("designedGeometry");
+        if (!designed.isValid()) {
+            designed = label->geometry();
+            label->setProperty("designedGeometry", designed);
+        }
+        QRect place = designed.toRect();
+        if (plate && !label->wordWrap()) {
+            const int wide =
+                std::min(place.width(), label->fontMetrics().horizontalAdvance(label->text()) + 8);
+            if (label->alignment() & Qt::AlignRight) {
+                place.setLeft(place.right() - wide + 1);
+            } else {
+                place.setWidth(wide);
+            }
+        }
+        label->setGeometry(place);
+        label->setIndent(plate ? 4 : -1);
+        label->setAttribute(Qt::WA_TranslucentBackground, !plate);
+        label->setAttribute(Qt::WA_NoSystemBackground, !plate);
+        label->setAutoFillBackground(plate);
     }
 }
 

@@ -123,9 +123,14 @@ void stavebass::buildControls() {
     key->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     key->setToolTip(QStringLiteral("The bass clef and keysignature"));
 
+    // The logo stays left of the stave, which starts at x 216: shown whole, a little smaller.
     Picture1 = new QLabel(w);
-    Picture1->setGeometry(0, 0, 234, 85);
-    Picture1->setPixmap(QPixmap(platform::appFile(QStringLiteral("logo.bmp"))));
+    Picture1->setGeometry(0, 0, kStaveLeft, 85);
+    Picture1->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    const QPixmap logo(platform::appFile(QStringLiteral("logo.bmp")));
+    if (!logo.isNull()) {
+        Picture1->setPixmap(logo.scaledToWidth(kStaveLeft, Qt::SmoothTransformation));
+    }
 
     const int labelX[4] = {256, 304, 352, 400};
     QLabel** noteLabels[4] = {&Label13, &Label14, &Label15, &Label16};
@@ -231,7 +236,8 @@ void stavebass::buildControls() {
     VScroll1->setSingleStep(1);
     VScroll1->setPageStep(1);
     VScroll1->setValue(127);
-    Label4 = caption(w, QStringLiteral("Volume Control"), 620, top + 154, 144, 18);
+    // Below the pitch list, which reaches x 730 when it shows.
+    Label4 = caption(w, QStringLiteral("Volume Control"), 620, top + 166, 144, 18);
     Label4->setAlignment(Qt::AlignRight);
 
     // The designed colours; a skin recolours eight of the captions.
@@ -247,6 +253,7 @@ void stavebass::buildControls() {
         colour(l, QColor(0, 0, 0));
     }
     colour(Label5, QColor(255, 255, 255));
+    fitcaptions();
 
     Check1->setCheckState(Qt::Checked);
     Check2->setCheckState(Qt::Checked);

@@ -108,6 +108,9 @@ public:
     QImage surface;
     static constexpr int kStaveLeft = 216;
     static constexpr int kStaveTop = 35;
+    // The white sheet behind the key picture and the stave, so that the two read as one: from
+    // the stave's top to the key picture's lowest bottom, from the left edge to the stave's end.
+    static constexpr int kSheetBottom = 335;
 
     // ---- skin ----
     QPixmap backgroundPicture;
@@ -145,6 +148,7 @@ public:
     void loaddiatonics(); // engine/keys.cpp
     void saveskin();      // ui/skins.cpp
     void loadskin();
+    void fitcaptions(); // ui/skins.cpp: a plate behind every caption that would not read
     void flame();
     void sky();
     void sci();
