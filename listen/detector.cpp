@@ -262,7 +262,7 @@ struct NoteDetector::Impl {
         for (int64_t b = peak; b >= 0; --b) {
             if (envelope[static_cast<std::size_t>(b)] <= threshold) {
                 // The first loud block after the quiet stretch.
-                int64_t first = b + 1;
+                int64_t first = std::min(b + 1, static_cast<int64_t>(peak));
                 while (first < peak && blockMax[static_cast<std::size_t>(first)] <= threshold) {
                     ++first;
                 }
