@@ -143,7 +143,7 @@ TEST_F(Startup, ScrollBarsMenusAndTexts) {
     for (QAction* a : w.menuBar()->actions()) {
         menus << a->text();
     }
-    EXPECT_EQ(menus, (QStringList{"Clefwork", "Skins", "Help"}));
+    EXPECT_EQ(menus, (QStringList{"Clefwork", "Skins", "Practice", "Help"}));
     EXPECT_EQ(w.CW->actions().size(), 1);
     EXPECT_EQ(w.exit->text(), "Exit");
     EXPECT_EQ(w.exit->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));

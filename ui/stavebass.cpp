@@ -89,6 +89,9 @@ stavebass::stavebass(QWidget* parent) : QMainWindow(parent) {
 }
 
 stavebass::~stavebass() {
+    if (listener) {
+        listener->stop();
+    }
     if (!unloaded) {
         Form_Unload();
     }
@@ -295,6 +298,8 @@ void stavebass::buildMenus() {
     connect(corporate, &QAction::triggered, this, [this] { corporate_Click(); });
     connect(scifi, &QAction::triggered, this, [this] { scifi_Click(); });
     connect(industry, &QAction::triggered, this, [this] { industry_Click(); });
+
+    buildPractice();
 
     help = menuBar()->addMenu(QStringLiteral("Help"));
     cwhelp = help->addAction(QStringLiteral("Clefwork Help"));

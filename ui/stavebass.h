@@ -15,7 +15,11 @@
 #include <QPixmap>
 #include <QPointer>
 
+#include "listen/listener.h"
 #include "ui/devicelist.h"
+
+#include <functional>
+#include <memory>
 
 class QAction;
 class QCheckBox;
@@ -183,6 +187,28 @@ public:
     void about_Click();      // ui/auxwindows.cpp
     void Command2_Click();   // ui/auxwindows.cpp
 
+    // ---- listening (ui/practice.cpp); nothing of it runs until the player turns it on ----
+    QMenu* practice = nullptr;
+    QAction* listenbass = nullptr; // "Listen to my Bass", a tick entry
+    QAction* inputchoice = nullptr;
+    std::unique_ptr<listen::Listener> listener; // made when first needed
+    QLabel* tuner = nullptr;                    // in the status bar while listening
+    QString heardText;                          // the last note heard, as the tuner shows it
+    double inputLevelDb = -120.0;
+    // Where the inputs come from: the system's, or a test's.
+    static std::function<std::unique_ptr<platform::InputBackend>()>& inputsFactory();
+    void listenbass_Click();
+    void inputchoice_Click();
+    void ensurelistener();
+    void startlistening();
+    void stoplistening();
+    void noteheard(const listen::PlayedNote& note);
+    void levelheard(double dB, int midi, double cents);
+    void listenfailed(const QString& message);
+    void showtuner();
+    // The input to listen to: CLEFWORK_LISTEN_FILE, else the one saved, else the first there is.
+    QString chosenInput();
+
     // Loads the stave picture and the sprites from the program's folder (stave/draw.cpp).
     void loadSprites();
     // Runs Timer1_Timer unless a tick is still running.
@@ -195,6 +221,7 @@ protected:
 private:
     void buildControls();
     void buildMenus();
+    void buildPractice();
     ClientArea* client = nullptr;
     bool unloaded = false;
 };

@@ -1,5 +1,8 @@
 // Takes pictures of the main window as a player sees it, for looking at and for the help pages:
-//   clefwork_screens <output folder>
+//   clefwork_screens <output folder> [listen]
+// With "listen" it plays for real through the built-in synthesiser (CLEFWORK_AUDIO_DRIVER=file
+// serves where there is no sound card), listens to its own output, and photographs the window
+// after a few bars.
 // Run it under a real X server (Xvfb) for the real window system, or offscreen.  It plays a few
 // bars into the window with a recording MIDI device, so nothing sounds, and photographs the
 // designed look and every skin, with both hidden lists shown.
@@ -15,6 +18,7 @@
 #include <QDir>
 #include <QFile>
 #include <QScreen>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -57,8 +61,11 @@ int main(int argc, char** argv) {
         QFile::link(built.filePath(name), folder.filePath(name));
     }
     platform::setAppDir(folder.path());
+    const bool listening = argc > 2 && QByteArray(argv[2]) == "listen";
     platform::MidiCapture capture;
-    platform::setMidi(&capture);
+    if (!listening) {
+        platform::setMidi(&capture);
+    }
     QStringList messages;
     platform::setMessageBoxHook([&](const QString& text) { messages << text; });
 
@@ -74,6 +81,23 @@ int main(int argc, char** argv) {
     w.accif->setListIndex(3);
     w.Check4->setCheckState(Qt::Unchecked);
     w.fretposition->setListIndex(0);
+    if (listening) {
+        QSettings(QStringLiteral("clefwork"), QStringLiteral("clefwork"))
+            .setValue(QStringLiteral("listen/input"), QStringLiteral("loopback"));
+        w.aspitch->setListIndex(0);
+        w.listenbass->trigger();
+        w.Start_Click();
+        QTest::qWait(6000);
+        const QString file = out + QStringLiteral("/window-listening.png");
+        const bool saved = photograph(w).save(file);
+        std::printf("%s\n", qPrintable(file));
+        w.Stop_Click();
+        w.stoplistening();
+        for (const QString& m : messages) {
+            std::fprintf(stderr, "message: %s\n", qPrintable(m));
+        }
+        return saved ? 0 : 1;
+    }
     w.Start_Click();
     w.Timer1->stop();
     for (int beat = 0; beat < 9; ++beat) {

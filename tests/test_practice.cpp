@@ -1,0 +1,126 @@
+// The Practice menu's listening: off and invisible by default, the tuner in the status bar while
+// on, failures that switch it off with a message, and the chosen input remembered.
+#include "platform/clock.h"
+#include "support/window_fixture.h"
+#include "ui/inputdialog.h"
+#include "ui/tunertext.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSettings>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+
+using testing_support::WindowTest;
+
+TEST(TunerText, NamesTheWrittenNoteWithItsCents) {
+    struct Case {
+        int midi;
+        double cents;
+        const char* text;
+    };
+    const Case cases[] = {{28, 0.2, "E0 in tune"},
+                          {27, 4.0, "D#-1 +4 cents"},
+                          {40, -12.4,
+                           "E1 \u2212"
+                           "12 cents"},
+                          {46, 49.0, "A#1 +49 cents"},
+                          {68, 0.0, "G#3 in tune"},
+                          {36, -3.0,
+                           "C0 \u2212"
+                           "3 cents"}};
+    for (const Case& c : cases) {
+        EXPECT_EQ(tunerNoteText(c.midi, c.cents), QString::fromUtf8(c.text)) << c.midi;
+    }
+}
+
+class Practice : public WindowTest {
+protected:
+    void SetUp() override {
+        WindowTest::SetUp();
+        // QSettings works its folders out once per process: name this test's.
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config.path());
+        qunsetenv("CLEFWORK_LISTEN_FILE");
+        stavebass::inputsFactory() = [this] {
+            auto inputs = std::make_unique<platform::ScriptedInputs>();
+            inputs->setDevices(
+                {{{"midi:Bass", "Bass (MIDI)", platform::InputKind::Midi}, {}, {}},
+                 {{"loopback", "Clefwork's own sound", platform::InputKind::Loopback}, {}, {}}});
+            scripted = inputs.get();
+            return inputs;
+        };
+    }
+    void TearDown() override {
+        WindowTest::TearDown();
+        stavebass::inputsFactory() = nullptr;
+    }
+    QTemporaryDir config;
+    platform::ScriptedInputs* scripted = nullptr;
+};
+
+TEST_F(Practice, OffByDefaultThenTheTunerShowsWhatIsHeard) {
+    stavebass& w = makeWindow();
+    QStringList menus;
+    for (QAction* a : w.menuBar()->actions()) {
+        menus << a->text();
+    }
+    EXPECT_EQ(menus, (QStringList{"Clefwork", "Skins", "Practice", "Help"}));
+    EXPECT_FALSE(w.listenbass->isChecked());
+    EXPECT_EQ(w.listener, nullptr) << "nothing of listening exists until it is turned on";
+    EXPECT_TRUE(w.findChildren<QStatusBar*>().isEmpty());
+
+    w.listenbass->trigger();
+    ASSERT_TRUE(w.listenbass->isChecked());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return scripted->running(); }, 2000));
+    EXPECT_EQ(scripted->runningId(), "midi:Bass") << "the first input when none was chosen";
+    EXPECT_TRUE(w.statusBar()->isVisible());
+    scripted->pushNote({platform::monotonicNanos(), 33, 100}); // the open A string, written A0
+    EXPECT_TRUE(QTest::qWaitFor([&] { return w.tuner->text().contains("A0 in tune"); }, 2000))
+        << w.tuner->text().toStdString();
+
+    // The input goes away: one message, listening off, the status bar gone, the beat untouched.
+    w.Start_Click();
+    scripted->fail({platform::InputFailure::Gone, "The input \"Bass\" has gone away."});
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !w.listenbass->isChecked(); }, 2000));
+    EXPECT_EQ(boxes, QStringList{"The input \"Bass\" has gone away."});
+    EXPECT_FALSE(w.statusBar()->isVisible());
+    EXPECT_TRUE(w.Timer1->isActive());
+    w.Stop_Click();
+}
+
+TEST_F(Practice, TheInputChosenIsRememberedAndUsed) {
+    stavebass& w = makeWindow();
+    w.ensurelistener();
+    {
+        InputDialog dialog(*w.listener, w.chosenInput(), &w);
+        ASSERT_EQ(dialog.inputs->count(), 2);
+        EXPECT_EQ(dialog.chosen(), "midi:Bass");
+        dialog.inputs->setCurrentRow(1);
+        EXPECT_EQ(dialog.chosen(), "loopback");
+        EXPECT_TRUE(QTest::qWaitFor([&] { return scripted->runningId() == "loopback"; }, 2000))
+            << "the dialog listens to the input selected, as a tuner";
+    }
+    QTimer::singleShot(0, [&] {
+        auto* dialog = w.findChild<InputDialog*>();
+        ASSERT_NE(dialog, nullptr);
+        dialog->inputs->setCurrentRow(1);
+        dialog->accept();
+    });
+    w.inputchoice->trigger();
+    EXPECT_EQ(QSettings(config.path() + "/clefwork/clefwork.conf", QSettings::IniFormat)
+                  .value("listen/input")
+                  .toString(),
+              "loopback");
+    EXPECT_FALSE(scripted->running()) << "listening was off, and stays off";
+    w.listenbass->trigger();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return scripted->runningId() == "loopback"; }, 2000));
+}
+
+} // namespace

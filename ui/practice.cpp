@@ -1,0 +1,149 @@
+// The Practice menu: listening to the player's bass.  Nothing here runs, and the window has no
+// status bar, until the player ticks "Listen to my Bass"; the beat loop does not know of it.
+#include "listen/listener.h"
+#include "platform/msgbox.h"
+#include "ui/inputdialog.h"
+#include "ui/stavebass.h"
+#include "ui/tunertext.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSettings>
+#include <QStatusBar>
+#include <cmath>
+
+namespace {
+
+QSettings settings() {
+    // ~/.config/clefwork/clefwork.conf; the practice options themselves are never saved.
+    return QSettings(QStringLiteral("clefwork"), QStringLiteral("clefwork"));
+}
+
+const QString kInputKey = QStringLiteral("listen/input");
+
+} // namespace
+
+std::function<std::unique_ptr<platform::InputBackend>()>& stavebass::inputsFactory() {
+    static std::function<std::unique_ptr<platform::InputBackend>()> factory;
+    return factory;
+}
+
+void stavebass::buildPractice() {
+    practice = menuBar()->addMenu(QStringLiteral("Practice"));
+    listenbass = practice->addAction(QStringLiteral("Listen to my Bass"));
+    listenbass->setCheckable(true);
+    inputchoice = practice->addAction(QStringLiteral("Input\u2026"));
+    connect(listenbass, &QAction::triggered, this, [this] { listenbass_Click(); });
+    connect(inputchoice, &QAction::triggered, this, [this] { inputchoice_Click(); });
+}
+
+void stavebass::ensurelistener() {
+    if (listener) {
+        return;
+    }
+    listener = std::make_unique<listen::Listener>(inputsFactory() ? inputsFactory()() : nullptr);
+    connect(listener.get(), &listen::Listener::noteHeard, this,
+            [this](const listen::PlayedNote& note) { noteheard(note); });
+    connect(listener.get(), &listen::Listener::levelChanged, this,
+            [this](double dB, int midi, double cents) { levelheard(dB, midi, cents); });
+    connect(listener.get(), &listen::Listener::failed, this,
+            [this](const QString& message) { listenfailed(message); });
+}
+
+QString stavebass::chosenInput() {
+    const QString fromEnvironment = QString::fromStdString(platform::listenFileInputId());
+    if (!fromEnvironment.isEmpty()) {
+        return fromEnvironment;
+    }
+    const QString saved = settings().value(kInputKey).toString();
+    if (!saved.isEmpty()) {
+        return saved;
+    }
+    ensurelistener();
+    const std::vector<platform::InputChoice> all = listener->choices();
+    return all.empty() ? QString() : QString::fromStdString(all.front().id);
+}
+
+void stavebass::listenbass_Click() {
+    if (listenbass->isChecked()) {
+        startlistening();
+    } else {
+        stoplistening();
+    }
+}
+
+void stavebass::startlistening() {
+    ensurelistener();
+    const QString id = chosenInput();
+    listenbass->setChecked(true);
+    showtuner();
+    if (id.isEmpty()) {
+        listenfailed(QString::fromStdString(platform::input_text::noInput()));
+        return;
+    }
+    // A failure to start comes back through the listener's failed signal.
+    listener->start(id);
+}
+
+void stavebass::stoplistening() {
+    if (listener) {
+        listener->stop();
+    }
+    listenbass->setChecked(false);
+    if (tuner != nullptr) {
+        statusBar()->hide();
+    }
+}
+
+void stavebass::listenfailed(const QString& message) {
+    // Listening is off; the practice goes on.
+    stoplistening();
+    platform::messageBox(message);
+}
+
+void stavebass::inputchoice_Click() {
+    ensurelistener();
+    const bool wasListening = listenbass->isChecked();
+    const QString before = chosenInput();
+    InputDialog dialog(*listener, before, this);
+    const bool chose = dialog.exec() == QDialog::Accepted && !dialog.chosen().isEmpty();
+    if (chose) {
+        settings().setValue(kInputKey, dialog.chosen());
+    }
+    listener->stop();
+    if (wasListening) {
+        startlistening();
+    }
+}
+
+void stavebass::showtuner() {
+    if (tuner == nullptr) {
+        tuner = new QLabel(this);
+        tuner->setMinimumWidth(260);
+        statusBar()->addWidget(tuner);
+    }
+    heardText.clear();
+    inputLevelDb = -120.0;
+    levelheard(-120.0, 0, 0.0);
+    statusBar()->show();
+}
+
+void stavebass::levelheard(double dB, int midi, double cents) {
+    inputLevelDb = dB;
+    if (midi > 0) {
+        heardText = tunerNoteText(midi, cents);
+    }
+    if (tuner == nullptr) {
+        return;
+    }
+    const QString level =
+        dB <= -90.0 ? QStringLiteral("silent") : QString::number(std::lround(dB)) + " dB";
+    tuner->setText(QStringLiteral("Input: %1   Heard: %2")
+                       .arg(level, heardText.isEmpty() ? QStringLiteral("\u2014") : heardText));
+}
+
+void stavebass::noteheard(const listen::PlayedNote& note) {
+    levelheard(note.levelDb, note.midi, note.cents);
+}
