@@ -82,6 +82,8 @@ int main(int argc, char** argv) {
     w.Check4->setCheckState(Qt::Unchecked);
     w.fretposition->setListIndex(0);
     if (listening) {
+        // The chosen input goes into the temporary folder, not the player's own settings.
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder.path());
         QSettings(QStringLiteral("clefwork"), QStringLiteral("clefwork"))
             .setValue(QStringLiteral("listen/input"), QStringLiteral("loopback"));
         w.aspitch->setListIndex(0);
