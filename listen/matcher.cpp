@@ -1,0 +1,172 @@
+#include "listen/matcher.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+
+namespace listen {
+
+namespace {
+constexpr int64_t kMs = 1000000;
+// Beats kept for late notes and for a judged beat to swallow a second pluck.
+constexpr std::size_t kKeep = 16;
+} // namespace
+
+int64_t onTimeWindowNanos(int64_t periodNanos) {
+    return std::min(periodNanos / 4, 150 * kMs);
+}
+
+Judgement judge(int64_t beatId, int expected, int played, int64_t offsetNanos,
+                int64_t periodNanos) {
+    Judgement j;
+    j.beatId = beatId;
+    j.playedMidi = played;
+    j.offsetMs = static_cast<double>(offsetNanos) / kMs;
+    if (played == expected) {
+        const int64_t window = onTimeWindowNanos(periodNanos);
+        j.verdict = std::llabs(offsetNanos) <= window ? Verdict::Right
+                    : offsetNanos < 0                 ? Verdict::Early
+                                                      : Verdict::Late;
+    } else if (((played - expected) % 12 + 12) % 12 == 0) {
+        // Same letter and accidental, or its enharmonic twin, in another octave.
+        j.verdict = Verdict::Octave;
+    } else {
+        j.verdict = Verdict::Wrong;
+    }
+    return j;
+}
+
+bool BeatMatcher::place(const Waiting& note, std::vector<Judgement>& out) {
+    if (beats_.empty()) {
+        return true; // nothing to judge against: dropped
+    }
+    Open* nearest = nullptr;
+    int64_t best = std::numeric_limits<int64_t>::max();
+    for (Open& b : beats_) {
+        const int64_t d = std::llabs(note.onset - b.due);
+        if (d < best) {
+            best = d;
+            nearest = &b;
+        }
+    }
+    // The beat still to come, if it keeps the last beat's length.
+    const Open& last = beats_.back();
+    const int64_t nextDue = last.due + last.beat.periodNanos;
+    if (std::llabs(note.onset - nextDue) < best) {
+        return false; // waits for that beat
+    }
+    Open& beat = *nearest;
+    if (beat.judged) {
+        return true; // a second pluck, or a note held on: the first decided
+    }
+    beat.judged = true;
+    out.push_back(judge(beat.beat.id, beat.beat.expectedMidi, note.midi, note.onset - beat.due,
+                        beat.beat.periodNanos));
+    return true;
+}
+
+std::vector<Judgement> BeatMatcher::addBeat(const Beat& beat) {
+    std::vector<Judgement> out;
+    beats_.push_back(Open{beat, beat.timeNanos + latency_, false});
+    while (beats_.size() > kKeep) {
+        beats_.pop_front();
+    }
+    std::vector<Waiting> still;
+    for (const Waiting& w : waiting_) {
+        if (!place(w, out)) {
+            still.push_back(w);
+        }
+    }
+    waiting_ = std::move(still);
+    return out;
+}
+
+std::vector<Judgement> BeatMatcher::addNote(int64_t onsetNanos, int midi) {
+    std::vector<Judgement> out;
+    const Waiting note{onsetNanos, midi};
+    if (!place(note, out)) {
+        waiting_.push_back(note);
+    }
+    return out;
+}
+
+std::vector<Judgement> BeatMatcher::advance(int64_t nowNanos) {
+    std::vector<Judgement> out;
+    for (Open& b : beats_) {
+        if (!b.judged && nowNanos >= b.due + b.beat.periodNanos / 2) {
+            b.judged = true;
+            Judgement j;
+            j.beatId = b.beat.id;
+            j.verdict = Verdict::Missed;
+            out.push_back(j);
+        }
+    }
+    return out;
+}
+
+int64_t BeatMatcher::nextDeadlineNanos() const {
+    for (const Open& b : beats_) {
+        if (!b.judged) {
+            return b.due + b.beat.periodNanos / 2;
+        }
+    }
+    return 0;
+}
+
+void BeatMatcher::reset() {
+    beats_.clear();
+    waiting_.clear();
+}
+
+void Score::add(const Judgement& j) {
+    ++judged;
+    ++barJudged;
+    if (j.verdict == Verdict::Right) {
+        ++right;
+        ++barRight;
+        ++streak;
+        bestStreak = std::max(bestStreak, streak);
+        rightOffsetsMs.push_back(j.offsetMs);
+    } else {
+        streak = 0;
+    }
+}
+
+void Score::newBar() {
+    barJudged = 0;
+    barRight = 0;
+}
+
+bool Score::medianOffsetMs(double& median) const {
+    if (rightOffsetsMs.empty()) {
+        return false;
+    }
+    std::vector<double> sorted = rightOffsetsMs;
+    std::sort(sorted.begin(), sorted.end());
+    const std::size_t n = sorted.size();
+    median = n % 2 == 1 ? sorted[n / 2] : (sorted[n / 2 - 1] + sorted[n / 2]) / 2.0;
+    return true;
+}
+
+std::string Score::text() const {
+    std::string s = "This bar " + std::to_string(barRight) + "/" + std::to_string(barJudged);
+    s += "   Session " + std::to_string(right) + "/" + std::to_string(judged);
+    if (judged > 0) {
+        s += " (" + std::to_string(static_cast<int>(std::lround(100.0 * right / judged))) + " %)";
+    }
+    s += "   Streak " + std::to_string(streak) + ", best " + std::to_string(bestStreak);
+    double median = 0.0;
+    if (medianOffsetMs(median)) {
+        const long ms = std::lround(median);
+        if (std::labs(ms) < 5) {
+            s += "   You play on the beat";
+        } else {
+            s += "   You play " + std::to_string(std::labs(ms)) + " ms " +
+                 (ms > 0 ? "late" : "early");
+        }
+    }
+    return s;
+}
+
+} // namespace listen

@@ -1,0 +1,145 @@
+// The beat matcher and the score, on scripted beats and notes.
+#include "listen/matcher.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using listen::Judgement;
+using listen::Verdict;
+
+constexpr int64_t kMs = 1000000;
+
+// One event of a scripted performance: a beat ('B', expected pitch, its period), a played
+// note ('N', pitch), the clock moving on ('A'), the latency set ('L') or a restart ('R').
+struct Step {
+    char kind;
+    int64_t ms;
+    int midi = 0;
+    int64_t periodMs = 500; // tempo 120
+};
+
+struct Want {
+    int64_t beat;
+    Verdict verdict;
+    int played;
+    double offsetMs;
+};
+
+struct Case {
+    const char* what;
+    std::vector<Step> steps;
+    std::vector<Want> want;
+};
+
+TEST(BeatMatcher, ScriptedPerformances) {
+    const Case cases[] = {
+        {"right, with its offset", {{'B', 0, 40}, {'N', 12, 40}}, {{0, Verdict::Right, 40, 12}}},
+        {"the window's edge: a quarter of a beat",
+         {{'B', 0, 40}, {'N', 125, 40}},
+         {{0, Verdict::Right, 40, 125}}},
+        {"just past it, still nearest: late",
+         {{'B', 0, 40}, {'N', 126, 40}},
+         {{0, Verdict::Late, 40, 126}}},
+        {"at most 150 ms at slow tempi",
+         {{'B', 0, 40, 2000}, {'N', -151, 40}},
+         {{0, Verdict::Early, 40, -151}}},
+        {"early: heard before its beat, judged when the beat comes",
+         {{'B', 0, 40}, {'N', 370, 45}, {'B', 500, 45}},
+         {{1, Verdict::Early, 45, -130}}},
+        {"octave", {{'B', 0, 40}, {'N', 3, 52}}, {{0, Verdict::Octave, 52, 3}}},
+        {"two octaves down", {{'B', 0, 52}, {'N', 3, 28}}, {{0, Verdict::Octave, 28, 3}}},
+        {"wrong keeps what was played",
+         {{'B', 0, 40}, {'N', -20, 41}},
+         {{0, Verdict::Wrong, 41, -20}}},
+        {"missed once half way to the next beat",
+         {{'B', 0, 40}, {'A', 249}, {'A', 250}},
+         {{0, Verdict::Missed, 0, 0}}},
+        {"a second pluck changes nothing",
+         {{'B', 0, 40}, {'N', 5, 40}, {'N', 60, 41}},
+         {{0, Verdict::Right, 40, 5}}},
+        {"a note held on is no new note",
+         {{'B', 0, 40}, {'N', 0, 40}, {'B', 500, 40}, {'A', 750}},
+         {{0, Verdict::Right, 40, 0}, {1, Verdict::Missed, 0, 0}}},
+        {"the next bar's pitch from its own beat",
+         {{'B', 0, 40}, {'N', 2, 40}, {'B', 500, 47}, {'N', 505, 47}},
+         {{0, Verdict::Right, 40, 2}, {1, Verdict::Right, 47, 5}}},
+        {"a faster tempo: the beat came sooner than the last one's length said",
+         {{'B', 0, 40}, {'N', 290, 43}, {'B', 300, 43, 300}},
+         {{1, Verdict::Right, 43, -10}}},
+        {"the latency moves every beat",
+         {{'L', 20}, {'B', 0, 40}, {'N', 20, 40}},
+         {{0, Verdict::Right, 40, 0}}},
+        {"a restart forgets the open beat and judges nothing",
+         {{'B', 0, 40}, {'R', 100}, {'N', 110, 40}, {'A', 2000}, {'B', 3000, 40}, {'N', 3004, 40}},
+         {{1, Verdict::Right, 40, 4}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        listen::BeatMatcher m;
+        std::vector<Judgement> got;
+        int64_t beatId = 0;
+        for (const Step& s : c.steps) {
+            std::vector<Judgement> now;
+            switch (s.kind) {
+            case 'B':
+                now = m.addBeat({beatId++, s.ms * kMs, s.periodMs * kMs, s.midi});
+                break;
+            case 'N':
+                now = m.addNote(s.ms * kMs, s.midi);
+                break;
+            case 'A':
+                now = m.advance(s.ms * kMs);
+                break;
+            case 'L':
+                m.setLatencyNanos(s.ms * kMs);
+                break;
+            case 'R':
+                m.reset();
+                break;
+            }
+            got.insert(got.end(), now.begin(), now.end());
+        }
+        ASSERT_EQ(got.size(), c.want.size());
+        for (std::size_t i = 0; i < got.size(); ++i) {
+            EXPECT_EQ(got[i].beatId, c.want[i].beat);
+            EXPECT_EQ(got[i].verdict, c.want[i].verdict);
+            EXPECT_EQ(got[i].playedMidi, c.want[i].played);
+            EXPECT_DOUBLE_EQ(got[i].offsetMs, c.want[i].offsetMs);
+        }
+    }
+}
+
+TEST(Score, BarSessionStreakAndTiming) {
+    listen::Score s;
+    const auto add = [&](Verdict v, double offset = 0) {
+        Judgement j;
+        j.verdict = v;
+        j.offsetMs = offset;
+        s.add(j);
+    };
+    EXPECT_EQ(s.text(), "This bar 0/0   Session 0/0   Streak 0, best 0");
+    for (double offset : {10.0, 18.0, 30.0}) {
+        add(Verdict::Right, offset);
+    }
+    add(Verdict::Wrong);
+    EXPECT_EQ(s.text(),
+              "This bar 3/4   Session 3/4 (75 %)   Streak 0, best 3   You play 18 ms late");
+    s.newBar();
+    add(Verdict::Right, -40.0);
+    add(Verdict::Right, -35.0);
+    EXPECT_EQ(s.text(),
+              "This bar 2/2   Session 5/6 (83 %)   Streak 2, best 3   You play 10 ms late");
+    add(Verdict::Right, -50.0);
+    add(Verdict::Right, 2.0);
+    add(Verdict::Right, -3.0);
+    add(Verdict::Late, 200.0);
+    // Offsets 10 18 30 -40 -35 -50 2 -3: the median is -0.5 ms.
+    EXPECT_EQ(s.text(),
+              "This bar 5/6   Session 8/10 (80 %)   Streak 0, best 5   You play on the beat");
+}
+
+} // namespace
