@@ -119,12 +119,12 @@ void BeatMatcher::reset() {
     waiting_.clear();
 }
 
-void Score::add(const Judgement& j) {
+void Score::add(const Judgement& j, bool thisBar) {
     ++judged;
-    ++barJudged;
+    barJudged += thisBar ? 1 : 0;
     if (j.verdict == Verdict::Right) {
         ++right;
-        ++barRight;
+        barRight += thisBar ? 1 : 0;
         ++streak;
         bestStreak = std::max(bestStreak, streak);
         rightOffsetsMs.push_back(j.offsetMs);

@@ -79,7 +79,8 @@ struct Score {
     int bestStreak = 0;
     std::vector<double> rightOffsetsMs;
 
-    void add(const Judgement& j);
+    // A verdict; one for a beat of a bar already gone counts for the session only.
+    void add(const Judgement& j, bool thisBar = true);
     void newBar();
     // The median offset of the right notes, if any.
     bool medianOffsetMs(double& median) const;

@@ -1,5 +1,6 @@
 #include "sound/midi_out.h"
 
+#include "platform/clock.h"
 #include "platform/msgbox.h"
 
 #include <QListWidget>
@@ -7,6 +8,7 @@
 namespace MIDI_OUT {
 
 platform::HMIDIOUT hMidiOut = 0;
+int64_t firstSendNanos = 0;
 
 void FillDeviceList(QListWidget* list) {
     const QSignalBlocker block(list);
@@ -60,6 +62,9 @@ int32_t PackShortMessage(int16_t status, int16_t data1, int16_t data2) {
 }
 
 void SendShortMessage(int16_t status, int16_t data1, int16_t data2) {
+    if (firstSendNanos == 0) {
+        firstSendNanos = platform::monotonicNanos();
+    }
     const int32_t message = PackShortMessage(status, data1, data2);
     const platform::MMRESULT result =
         platform::midi().shortMsg(hMidiOut, static_cast<uint32_t>(message));

@@ -10,6 +10,9 @@ class QListWidget;
 namespace MIDI_OUT {
 
 extern platform::HMIDIOUT hMidiOut;
+// When the first message since it was last set to 0 went out (monotonic nanoseconds): the time
+// of a beat is when its tick sent its first message.
+extern int64_t firstSendNanos;
 
 void FillDeviceList(QListWidget* list);
 void OpenDevice(int16_t deviceId);

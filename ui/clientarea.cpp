@@ -32,4 +32,5 @@ void StaveView::paintEvent(QPaintEvent*) {
     // The surface is kept at scale 1, so the raster operations stay exact; painting it here
     // never changes the notes on it.
     p.drawImage(0, 0, owner_->surface);
+    owner_->paintmarks(p);
 }

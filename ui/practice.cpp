@@ -2,6 +2,7 @@
 // status bar, until the player ticks "Listen to my Bass"; the beat loop does not know of it.
 #include "listen/listener.h"
 #include "platform/msgbox.h"
+#include "ui/clientarea.h"
 #include "ui/inputdialog.h"
 #include "ui/stavebass.h"
 #include "ui/tunertext.h"
@@ -10,8 +11,10 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QSettings>
 #include <QStatusBar>
+#include <QTimer>
 #include <cmath>
 
 namespace {
@@ -37,6 +40,12 @@ void stavebass::buildPractice() {
     inputchoice = practice->addAction(QStringLiteral("Input\u2026"));
     connect(listenbass, &QAction::triggered, this, [this] { listenbass_Click(); });
     connect(inputchoice, &QAction::triggered, this, [this] { inputchoice_Click(); });
+    // Start begins a new session of judged beats; Stop and Pause keep it.
+    connect(Start, &QPushButton::clicked, this, [this] {
+        if (listener && listener->listening()) {
+            newsession();
+        }
+    });
 }
 
 void stavebass::ensurelistener() {
@@ -83,6 +92,7 @@ void stavebass::startlistening() {
         listenfailed(QString::fromStdString(platform::input_text::noInput()));
         return;
     }
+    newsession();
     // A failure to start comes back through the listener's failed signal.
     listener->start(id);
 }
@@ -92,6 +102,13 @@ void stavebass::stoplistening() {
         listener->stop();
     }
     listenbass->setChecked(false);
+    marks = {};
+    if (judgeTimer != nullptr) {
+        judgeTimer->stop();
+    }
+    if (Image3 != nullptr) {
+        Image3->update();
+    }
     if (tuner != nullptr) {
         statusBar()->hide();
     }
@@ -121,8 +138,10 @@ void stavebass::inputchoice_Click() {
 void stavebass::showtuner() {
     if (tuner == nullptr) {
         tuner = new QLabel(this);
-        tuner->setMinimumWidth(260);
+        tuner->setMinimumWidth(230);
         statusBar()->addWidget(tuner);
+        scoreLabel = new QLabel(this);
+        statusBar()->addWidget(scoreLabel, 1);
     }
     heardText.clear();
     inputLevelDb = -120.0;
@@ -146,4 +165,6 @@ void stavebass::levelheard(double dB, int midi, double cents) {
 
 void stavebass::noteheard(const listen::PlayedNote& note) {
     levelheard(note.levelDb, note.midi, note.cents);
+    applyjudgements(matcher.addNote(note.onsetNanos, note.midi));
+    judgelater();
 }

@@ -1,5 +1,7 @@
 #include "ui/stavebass.h"
 
+#include "sound/midi_out.h"
+
 #include "platform/msgbox.h"
 
 #include "platform/appdir.h"
@@ -320,6 +322,11 @@ void stavebass::onTimer1() {
         return;
     }
     tickRunning = true;
+    const BeatHeard beat = beatabouttosound();
+    MIDI_OUT::firstSendNanos = 0;
     Timer1_Timer();
     tickRunning = false;
+    if (beat.listening) {
+        judgebeat(beat);
+    }
 }

@@ -16,12 +16,17 @@
 #include <QPointer>
 
 #include "listen/listener.h"
+#include "listen/matcher.h"
 #include "ui/devicelist.h"
 
+#include <array>
 #include <functional>
+#include <map>
 #include <memory>
+#include <optional>
 
 class QAction;
+class QPainter;
 class QCheckBox;
 class QLabel;
 class QMenu;
@@ -208,6 +213,38 @@ public:
     void showtuner();
     // The input to listen to: CLEFWORK_LISTEN_FILE, else the one saved, else the first there is.
     QString chosenInput();
+
+    // ---- judging the beats while listening (ui/judging.cpp) ----
+    struct BeatHeard {
+        bool listening = false;
+        bool counts = false;   // a written note on a drawn bar
+        int16_t position = 0;  // 1..4 in the bar being played
+        int expectedMidi = 0;  // the sounding pitch Clefwork plays for it
+        int64_t barSerial = 0; // which bar it belongs to
+    };
+    struct Mark {
+        listen::Verdict verdict = listen::Verdict::Missed;
+        QString played; // the name played, for a wrong note
+    };
+    listen::BeatMatcher matcher;
+    listen::Score score;
+    std::array<std::optional<Mark>, 5> marks{}; // on the bar being played, positions 1..4
+    int64_t barSerial = 0;
+    bool barDrawn = false; // the bar being played was drawn at its first beat
+    std::map<int64_t, std::pair<int64_t, int16_t>> beatPlaces; // beat id -> (bar, position)
+    int64_t beatSerial = 0;
+    QLabel* scoreLabel = nullptr;
+    QTimer* judgeTimer = nullptr;
+    // Before a tick: what the beat about to sound asks for.
+    BeatHeard beatabouttosound();
+    // After the tick: the beat goes to the matcher.
+    void judgebeat(const BeatHeard& beat);
+    void applyjudgements(const std::vector<listen::Judgement>& judged);
+    void judgelater();
+    void newsession();
+    void showscore();
+    // Paints the marks of the judged notes over the stave (the kept surface stays as it is).
+    void paintmarks(QPainter& painter);
 
     // Loads the stave picture and the sprites from the program's folder (stave/draw.cpp).
     void loadSprites();

@@ -18,6 +18,8 @@
 #include <QDir>
 #include <QFile>
 #include <QScreen>
+#include <QPushButton>
+#include <QScrollBar>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -87,9 +89,10 @@ int main(int argc, char** argv) {
         QSettings(QStringLiteral("clefwork"), QStringLiteral("clefwork"))
             .setValue(QStringLiteral("listen/input"), QStringLiteral("loopback"));
         w.aspitch->setListIndex(0);
+        w.temposcroll->setValue(100);
         w.listenbass->trigger();
-        w.Start_Click();
-        QTest::qWait(6000);
+        w.Start->click();
+        QTest::qWait(11000);
         const QString file = out + QStringLiteral("/window-listening.png");
         const bool saved = photograph(w).save(file);
         std::printf("%s\n", qPrintable(file));

@@ -1,0 +1,196 @@
+// Judging each beat while listening: the beat's time and pitch go to the matcher after its tick,
+// the notes heard as they arrive, and the verdicts show on the note heads and in the score.
+// Nothing of it runs inside a tick, and nothing at all while listening is off.
+#include "engine/notes.h"
+#include "platform/clock.h"
+#include "sound/midi_out.h"
+#include "ui/clientarea.h"
+#include "ui/editcombo.h"
+#include "ui/stavebass.h"
+#include "ui/tunertext.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QPainter>
+#include <QSettings>
+#include <QStatusBar>
+#include <QTimer>
+#include <algorithm>
+
+namespace {
+
+QColor colourOf(listen::Verdict v) {
+    switch (v) {
+    case listen::Verdict::Right:
+        return {0, 170, 0};
+    case listen::Verdict::Early:
+    case listen::Verdict::Late:
+        return {255, 160, 0};
+    case listen::Verdict::Octave:
+        return {0, 90, 255};
+    case listen::Verdict::Wrong:
+    case listen::Verdict::Missed:
+        break;
+    }
+    return {220, 0, 0};
+}
+
+// The head of a note sprite, relative to the sprite's top left corner.
+QRect headOf(int16_t type) {
+    switch (type) {
+    case 1:
+    case 2:
+        return {7, 0, 29, 20};
+    case 3:
+        return {8, 97, 29, 20};
+    case 4:
+        return {8, 110, 29, 19};
+    default:
+        return {};
+    }
+}
+
+} // namespace
+
+stavebass::BeatHeard stavebass::beatabouttosound() {
+    BeatHeard beat;
+    if (!listener || !listener->listening()) {
+        return beat;
+    }
+    beat.listening = true;
+    beat.position = beatNumber;
+    if (beatNumber < 1 || beatNumber > 4) {
+        return beat;
+    }
+    const auto p = static_cast<std::size_t>(beatNumber);
+    // At beat 1 the tick draws the bar when a waiting bar has been laid out.
+    const bool drawn = beatNumber == 1 ? !nextBarCopy[1].empty() : barDrawn;
+    const int16_t pitch = currentBarPitches[p];
+    const int16_t type = currentBarLayout[kType][p];
+    beat.counts = drawn && pitch != 0 && type >= 1 && type <= 4;
+    beat.expectedMidi = pitch + notes::pitchShift(aspitch->listIndex());
+    return beat;
+}
+
+void stavebass::judgebeat(const BeatHeard& beat) {
+    if (beat.position == 1) {
+        ++barSerial;
+        barDrawn = !nextBarCopy[1].empty();
+        marks = {};
+        score.newBar();
+        showscore();
+        Image3->update();
+    }
+    if (!beat.counts) {
+        return;
+    }
+    const int64_t time =
+        MIDI_OUT::firstSendNanos != 0 ? MIDI_OUT::firstSendNanos : platform::monotonicNanos();
+    const int64_t id = beatSerial++;
+    beatPlaces[id] = {barSerial, beat.position};
+    while (beatPlaces.size() > 32) {
+        beatPlaces.erase(beatPlaces.begin());
+    }
+    const int64_t period = 60'000'000'000LL / std::max<int16_t>(tempo, 1);
+    applyjudgements(matcher.addBeat({id, time, period, beat.expectedMidi}));
+    judgelater();
+}
+
+void stavebass::applyjudgements(const std::vector<listen::Judgement>& judged) {
+    for (const listen::Judgement& j : judged) {
+        const auto place = beatPlaces.find(j.beatId);
+        const bool thisBar = place != beatPlaces.end() && place->second.first == barSerial;
+        score.add(j, thisBar);
+        if (thisBar) {
+            Mark mark;
+            mark.verdict = j.verdict;
+            if (j.verdict == listen::Verdict::Wrong || j.verdict == listen::Verdict::Octave) {
+                mark.played = heardName(j.playedMidi);
+            }
+            marks[static_cast<std::size_t>(place->second.second)] = mark;
+            Image3->update();
+        }
+    }
+    if (!judged.empty()) {
+        showscore();
+    }
+}
+
+void stavebass::judgelater() {
+    if (judgeTimer == nullptr) {
+        judgeTimer = new QTimer(this);
+        judgeTimer->setSingleShot(true);
+        connect(judgeTimer, &QTimer::timeout, this, [this] {
+            applyjudgements(matcher.advance(platform::monotonicNanos()));
+            judgelater();
+        });
+    }
+    const int64_t deadline = matcher.nextDeadlineNanos();
+    if (deadline == 0) {
+        judgeTimer->stop();
+        return;
+    }
+    const int64_t waitMs = (deadline - platform::monotonicNanos()) / 1'000'000 + 1;
+    judgeTimer->start(static_cast<int>(std::clamp<int64_t>(waitMs, 0, 10'000)));
+}
+
+void stavebass::newsession() {
+    matcher.reset();
+    matcher.setLatencyNanos(
+        static_cast<int64_t>(QSettings(QStringLiteral("clefwork"), QStringLiteral("clefwork"))
+                                 .value(QStringLiteral("listen/latencyMs"), 0.0)
+                                 .toDouble() *
+                             1e6));
+    score = listen::Score{};
+    marks = {};
+    beatPlaces.clear();
+    if (judgeTimer != nullptr) {
+        judgeTimer->stop();
+    }
+    showscore();
+    Image3->update();
+}
+
+void stavebass::showscore() {
+    if (scoreLabel != nullptr) {
+        scoreLabel->setText(QString::fromStdString(score.text()));
+    }
+}
+
+void stavebass::paintmarks(QPainter& painter) {
+    if (!listener || !listener->listening()) {
+        return;
+    }
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    for (std::size_t p = 1; p <= 4; ++p) {
+        if (!marks[p]) {
+            continue;
+        }
+        const QRect head = headOf(currentBarLayout[kType][p]);
+        if (head.isEmpty()) {
+            continue;
+        }
+        // In the stave view's own coordinates.
+        const QRect at =
+            head.translated(currentBarX[p] - kStaveLeft, currentBarLayout[kHeight][p] - kStaveTop);
+        const QColor colour = colourOf(marks[p]->verdict);
+        // A coloured head inside a ring of the same colour: plain on the black head, and
+        // clear of the lines around it.
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(colour);
+        painter.drawEllipse(at.adjusted(2, 2, -2, -2));
+        painter.setBrush(Qt::NoBrush);
+        painter.setPen(QPen(colour, 3));
+        painter.drawEllipse(at.adjusted(-4, -4, 4, 4));
+        if (!marks[p]->played.isEmpty()) {
+            QFont font = painter.font();
+            font.setPixelSize(14);
+            font.setBold(true);
+            painter.setFont(font);
+            painter.setPen(colour);
+            painter.drawText(QPoint(at.right() + 7, at.bottom()), marks[p]->played);
+        }
+    }
+    painter.restore();
+}
