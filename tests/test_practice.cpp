@@ -1,15 +1,19 @@
 // The Practice menu's listening: off and invisible by default, the tuner in the status bar while
 // on, failures that switch it off with a message, and the chosen input remembered.
+#include "engine/notes.h"
 #include "platform/clock.h"
+#include "sound/midi_out.h"
 #include "support/window_fixture.h"
 #include "ui/inputdialog.h"
 #include "ui/tunertext.h"
 
+#include "ui/clientarea.h"
 #include <QAction>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QSettings>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -121,6 +125,64 @@ TEST_F(Practice, TheInputChosenIsRememberedAndUsed) {
     EXPECT_FALSE(scripted->running()) << "listening was off, and stays off";
     w.listenbass->trigger();
     EXPECT_TRUE(QTest::qWaitFor([&] { return scripted->runningId() == "loopback"; }, 2000));
+}
+
+// A bar played against scripted MIDI notes: right, wrong, an octave off and nothing.  The heads
+// take the verdicts' colours on the stave, the wrong note is named, and the score counts.
+TEST_F(Practice, VerdictsMarkTheHeadsAndTheScoreCounts) {
+    stavebass& w = makeWindow();
+    w.listenbass->trigger();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return scripted->running(); }, 2000));
+    w.Start->click();
+    w.Timer1->stop();
+    tick(8); // the first bars show nothing; the next tick draws a bar
+    ASSERT_EQ(w.beatNumber, 1);
+    const QColor green(0, 170, 0), red(220, 0, 0), blue(0, 90, 255);
+    struct Beat {
+        int shift; // played against the expected pitch; 99: nothing
+        listen::Verdict verdict;
+        QColor colour;
+    };
+    const Beat bar[] = {{0, listen::Verdict::Right, green},
+                        {1, listen::Verdict::Wrong, red},
+                        {-12, listen::Verdict::Octave, blue},
+                        {99, listen::Verdict::Missed, red}};
+    for (std::size_t p = 1; p <= 4; ++p) {
+        const int expected = *notes::writtenNumber(w.currentBar[p]) - 12; // bass pitch
+        tick();
+        const Beat& b = bar[p - 1];
+        if (b.shift != 99) {
+            scripted->pushNote({MIDI_OUT::firstSendNanos + 10'000'000, expected + b.shift, 90});
+            ASSERT_TRUE(QTest::qWaitFor([&] { return w.marks[p].has_value(); }, 2000)) << p;
+        }
+    }
+    w.applyjudgements(w.matcher.advance(platform::monotonicNanos() + 10'000'000'000LL));
+    const QImage stave = w.Image3->grab().toImage();
+    for (std::size_t p = 1; p <= 4; ++p) {
+        SCOPED_TRACE(p);
+        ASSERT_TRUE(w.marks[p].has_value());
+        EXPECT_EQ(w.marks[p]->verdict, bar[p - 1].verdict);
+        // The middle of the head, where the sprite is black, now shows the verdict's colour.
+        const int type = w.currentBarLayout[PracticeState::kType][p];
+        const int headTop = type <= 2 ? 0 : type == 3 ? 97 : 110;
+        const QPoint middle(w.currentBarX[p] + 22 - stavebass::kStaveLeft,
+                            w.currentBarLayout[PracticeState::kHeight][p] + headTop + 10 -
+                                stavebass::kStaveTop);
+        EXPECT_EQ(QColor(stave.pixel(middle)), bar[p - 1].colour);
+    }
+    EXPECT_FALSE(w.marks[2]->played.isEmpty()) << "the wrong note is named";
+    EXPECT_EQ(w.scoreLabel->text().toStdString(),
+              "This bar 1/4   Session 1/4 (25 %)   Streak 0, best 1   You play 10 ms late");
+
+    // The marks leave with the bar; Start begins a new session.
+    tick();
+    for (std::size_t p = 1; p <= 4; ++p) {
+        EXPECT_FALSE(w.marks[p].has_value());
+    }
+    w.Stop_Click();
+    w.Start->click();
+    EXPECT_EQ(w.score.judged, 0);
+    w.Stop_Click();
 }
 
 } // namespace

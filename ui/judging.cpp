@@ -65,7 +65,10 @@ stavebass::BeatHeard stavebass::beatabouttosound() {
     const auto p = static_cast<std::size_t>(beatNumber);
     // At beat 1 the tick draws the bar when a waiting bar has been laid out.
     const bool drawn = beatNumber == 1 ? !nextBarCopy[1].empty() : barDrawn;
-    const int16_t pitch = currentBarPitches[p];
+    // In note mode the pitch Clefwork sounds; with the metronome, the written note's, which it
+    // would sound.
+    const int pitch = playNotes ? currentBarPitches[p]
+                                : notes::writtenNumber(currentBar[p]).value_or(0);
     const int16_t type = currentBarLayout[kType][p];
     beat.counts = drawn && pitch != 0 && type >= 1 && type <= 4;
     beat.expectedMidi = pitch + notes::pitchShift(aspitch->listIndex());
