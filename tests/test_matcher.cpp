@@ -1,4 +1,5 @@
 // The beat matcher and the score, on scripted beats and notes.
+#include "listen/calibration.h"
 #include "listen/matcher.h"
 
 #include <gtest/gtest.h>
@@ -140,6 +141,56 @@ TEST(Score, BarSessionStreakAndTiming) {
     // Offsets 10 18 30 -40 -35 -50 2 -3: the median is -0.5 ms.
     EXPECT_EQ(s.text(),
               "This bar 5/6   Session 8/10 (80 %)   Streak 0, best 5   You play on the beat");
+}
+
+} // namespace
+
+namespace {
+
+TEST(Calibration, MedianOfTheAnswersWhenEnoughAndEven) {
+    constexpr int64_t kPeriod = 600 * kMs;
+    struct Case {
+        const char* what;
+        std::vector<int64_t> offsetsMs; // per click; -9999: no note
+        bool trusted;
+        double median;
+        const char* verdictStart;
+    };
+    const Case cases[] = {
+        {"even answers",
+         {20, 22, 18, 25, 19, 21, 20, 23},
+         true,
+         20.5,
+         "Latency 21 ms (spread 2 ms)"},
+        {"six of eight are enough", {30, -9999, 31, 29, -9999, 30, 32, 28}, true, 30, "Latency 30"},
+        {"five are not", {30, -9999, 31, 29, -9999, 30, -9999, 28}, false, 0, "Only 5 of 8"},
+        {"too uneven", {0, 60, -40, 90, 10, -50, 70, 5}, false, 7.5, "The notes came"},
+        {"early players calibrate below zero",
+         {-15, -12, -18, -14, -16, -13, -15, -17},
+         true,
+         -15,
+         "Latency -15"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<int64_t> clicks;
+        std::vector<int64_t> notes;
+        for (std::size_t i = 0; i < c.offsetsMs.size(); ++i) {
+            clicks.push_back(static_cast<int64_t>(i) * kPeriod);
+            if (c.offsetsMs[i] != -9999) {
+                notes.push_back(clicks.back() + c.offsetsMs[i] * kMs);
+                // A second pluck for the same click, and a stray far from any click, are ignored.
+                notes.push_back(clicks.back() + c.offsetsMs[i] * kMs + 90 * kMs);
+            }
+        }
+        notes.push_back(100 * kPeriod);
+        const listen::Calibration cal = listen::calibrate(clicks, notes, kPeriod);
+        EXPECT_EQ(cal.trusted, c.trusted) << cal.verdict;
+        if (c.trusted || c.median != 0) {
+            EXPECT_DOUBLE_EQ(cal.medianMs, c.median);
+        }
+        EXPECT_EQ(cal.verdict.rfind(c.verdictStart, 0), 0u) << cal.verdict;
+    }
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include "ui/inputdialog.h"
 #include "ui/tunertext.h"
 
+#include "ui/calibrationdialog.h"
 #include "ui/clientarea.h"
 #include <QAction>
 #include <QLabel>
@@ -183,6 +184,36 @@ TEST_F(Practice, VerdictsMarkTheHeadsAndTheScoreCounts) {
     w.Start->click();
     EXPECT_EQ(w.score.judged, 0);
     w.Stop_Click();
+}
+
+// Calibration against scripted plucks: answers 25 ms after each click become the latency; a
+// silent run keeps it as it was.
+TEST_F(Practice, CalibrationKeepsTheMedianOnlyWhenItCanBeTrusted) {
+    stavebass& w = makeWindow();
+    w.calibrationPeriodMs = 80;
+    for (const bool answer : {true, false}) {
+        SCOPED_TRACE(answer);
+        QTimer::singleShot(0, [&] {
+            auto* dialog = w.findChild<CalibrationDialog*>();
+            ASSERT_NE(dialog, nullptr);
+            QObject::connect(dialog, &CalibrationDialog::clicked, [&](int i, qint64 nanos) {
+                if (answer) {
+                    scripted->pushNote({nanos + (25 + (i % 3) - 1) * 1'000'000, 40, 90});
+                }
+            });
+            dialog->startButton->click();
+            ASSERT_TRUE(QTest::qWaitFor([&] { return dialog->finished; }, 5000));
+            dialog->reject();
+        });
+        w.calibrate_Click();
+        const double kept =
+            QSettings(config.path() + "/clefwork/clefwork.conf", QSettings::IniFormat)
+                .value("listen/latencyMs", -1.0)
+                .toDouble();
+        EXPECT_NEAR(kept, 25.0, 1.5);
+        EXPECT_NEAR(static_cast<double>(w.matcher.latencyNanos()) / 1e6, 25.0, 1.5);
+        EXPECT_FALSE(w.listenbass->isChecked()) << "listening goes back off afterwards";
+    }
 }
 
 } // namespace

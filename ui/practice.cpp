@@ -2,6 +2,7 @@
 // status bar, until the player ticks "Listen to my Bass"; the beat loop does not know of it.
 #include "listen/listener.h"
 #include "platform/msgbox.h"
+#include "ui/calibrationdialog.h"
 #include "ui/clientarea.h"
 #include "ui/inputdialog.h"
 #include "ui/stavebass.h"
@@ -39,7 +40,9 @@ void stavebass::buildPractice() {
     listenbass->setCheckable(true);
     inputchoice = practice->addAction(QStringLiteral("Input\u2026"));
     connect(listenbass, &QAction::triggered, this, [this] { listenbass_Click(); });
+    calibrate = practice->addAction(QStringLiteral("Calibrate Latency\u2026"));
     connect(inputchoice, &QAction::triggered, this, [this] { inputchoice_Click(); });
+    connect(calibrate, &QAction::triggered, this, [this] { calibrate_Click(); });
     // Start begins a new session of judged beats; Stop and Pause keep it.
     connect(Start, &QPushButton::clicked, this, [this] {
         if (listener && listener->listening()) {
@@ -132,6 +135,35 @@ void stavebass::inputchoice_Click() {
     listener->stop();
     if (wasListening) {
         startlistening();
+    }
+}
+
+void stavebass::calibrate_Click() {
+    // The clicks need the beat to be quiet.
+    if (Timer1->isActive()) {
+        Stop_Click();
+    }
+    const bool wasListening = listenbass->isChecked();
+    if (!wasListening) {
+        startlistening();
+    }
+    if (!listener || !listener->listening()) {
+        return; // the input failed and said so
+    }
+    const bool ownSound = listener->inputId() == QStringLiteral("loopback");
+    CalibrationDialog dialog(*listener, ownSound, noteVelocity, this);
+    if (calibrationPeriodMs > 0) {
+        dialog.periodMs = calibrationPeriodMs;
+    }
+    connect(&dialog, &CalibrationDialog::done, this, [this](bool trusted, double latencyMs) {
+        if (trusted) {
+            settings().setValue(QStringLiteral("listen/latencyMs"), latencyMs);
+            matcher.setLatencyNanos(static_cast<int64_t>(latencyMs * 1e6));
+        }
+    });
+    dialog.exec();
+    if (!wasListening) {
+        stoplistening();
     }
 }
 

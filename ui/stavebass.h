@@ -196,6 +196,7 @@ public:
     QMenu* practice = nullptr;
     QAction* listenbass = nullptr; // "Listen to my Bass", a tick entry
     QAction* inputchoice = nullptr;
+    QAction* calibrate = nullptr;               // "Calibrate Latency…"
     std::unique_ptr<listen::Listener> listener; // made when first needed
     QLabel* tuner = nullptr;                    // in the status bar while listening
     QString heardText;                          // the last note heard, as the tuner shows it
@@ -204,6 +205,9 @@ public:
     static std::function<std::unique_ptr<platform::InputBackend>()>& inputsFactory();
     void listenbass_Click();
     void inputchoice_Click();
+    void calibrate_Click();
+    // Set by tests: the calibration's click period (0: its fixed tempo).
+    int calibrationPeriodMs = 0;
     void ensurelistener();
     void startlistening();
     void stoplistening();
