@@ -10,6 +10,7 @@
 #include "ui/tunertext.h"
 
 #include <QAction>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QPainter>
 #include <QSettings>
@@ -67,8 +68,8 @@ stavebass::BeatHeard stavebass::beatabouttosound() {
     const bool drawn = beatNumber == 1 ? !nextBarCopy[1].empty() : barDrawn;
     // In note mode the pitch Clefwork sounds; with the metronome, the written note's, which it
     // would sound.
-    const int pitch = playNotes ? currentBarPitches[p]
-                                : notes::writtenNumber(currentBar[p]).value_or(0);
+    const int pitch =
+        playNotes ? currentBarPitches[p] : notes::writtenNumber(currentBar[p]).value_or(0);
     const int16_t type = currentBarLayout[kType][p];
     beat.counts = drawn && pitch != 0 && type >= 1 && type <= 4;
     beat.expectedMidi = pitch + notes::pitchShift(aspitch->listIndex());
@@ -79,6 +80,9 @@ void stavebass::judgebeat(const BeatHeard& beat) {
     if (beat.position == 1) {
         ++barSerial;
         barDrawn = !nextBarCopy[1].empty();
+        for (std::size_t p = 1; p <= 4; ++p) {
+            markedHeads[p] = {currentBarLayout[kType][p], currentBarLayout[kHeight][p]};
+        }
         marks = {};
         score.newBar();
         showscore();
@@ -94,7 +98,10 @@ void stavebass::judgebeat(const BeatHeard& beat) {
     while (beatPlaces.size() > 32) {
         beatPlaces.erase(beatPlaces.begin());
     }
-    const int64_t period = 60'000'000'000LL / std::max<int16_t>(tempo, 1);
+    // The beat lasts until the next tick: the interval this tick left on Timer1.
+    const int64_t period = Timer1->interval() > 0
+                               ? static_cast<int64_t>(Timer1->interval()) * 1'000'000
+                               : 60'000'000'000LL / std::max<int16_t>(tempo, 1);
     applyjudgements(matcher.addBeat({id, time, period, beat.expectedMidi}));
     judgelater();
 }
@@ -170,13 +177,13 @@ void stavebass::paintmarks(QPainter& painter) {
         if (!marks[p]) {
             continue;
         }
-        const QRect head = headOf(currentBarLayout[kType][p]);
+        const QRect head = headOf(markedHeads[p].first);
         if (head.isEmpty()) {
             continue;
         }
         // In the stave view's own coordinates.
         const QRect at =
-            head.translated(currentBarX[p] - kStaveLeft, currentBarLayout[kHeight][p] - kStaveTop);
+            head.translated(currentBarX[p] - kStaveLeft, markedHeads[p].second - kStaveTop);
         const QColor colour = colourOf(marks[p]->verdict);
         // A coloured head inside a ring of the same colour: plain on the black head, and
         // clear of the lines around it.
@@ -187,12 +194,23 @@ void stavebass::paintmarks(QPainter& painter) {
         painter.setPen(QPen(colour, 3));
         painter.drawEllipse(at.adjusted(-4, -4, 4, 4));
         if (!marks[p]->played.isEmpty()) {
+            // The name played, on a white plate: above a stem-down head, below a stem-up one,
+            // where the stem is not, and clear of the neighbours' signs.
             QFont font = painter.font();
             font.setPixelSize(14);
             font.setBold(true);
             painter.setFont(font);
+            const QFontMetrics metrics(font);
+            const int wide = metrics.horizontalAdvance(marks[p]->played) + 6;
+            const int high = metrics.height();
+            const bool stemUp = markedHeads[p].first >= 3;
+            const QRect plate(at.center().x() - wide / 2,
+                              stemUp ? at.bottom() + 7 : at.top() - 7 - high, wide, high);
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(QColor(255, 255, 255, 230));
+            painter.drawRoundedRect(plate, 3, 3);
             painter.setPen(colour);
-            painter.drawText(QPoint(at.right() + 7, at.bottom()), marks[p]->played);
+            painter.drawText(plate, Qt::AlignCenter, marks[p]->played);
         }
     }
     painter.restore();

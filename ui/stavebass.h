@@ -235,6 +235,9 @@ public:
     std::array<std::optional<Mark>, 5> marks{}; // on the bar being played, positions 1..4
     int64_t barSerial = 0;
     bool barDrawn = false; // the bar being played was drawn at its first beat
+    // Where the heads of that bar stand on the stave: the hand-over at beat 4 moves the bar
+    // being played on before the stave changes at the next beat 1.
+    std::array<std::pair<int16_t, int16_t>, 5> markedHeads{};  // (type, height) by position
     std::map<int64_t, std::pair<int64_t, int16_t>> beatPlaces; // beat id -> (bar, position)
     int64_t beatSerial = 0;
     QLabel* scoreLabel = nullptr;
