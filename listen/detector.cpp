@@ -216,6 +216,25 @@ struct NoteDetector::Impl {
         return energy > 1e-12 ? diff / energy : 0.0;
     }
 
+    // Whether the part of [from, to) that does not repeat after lag loses more than
+    // fadeDb between the first half and the second.
+    bool shortFading(int64_t from, int64_t to, int lag) const {
+        from = std::max(from, ringStart() + lag);
+        const int64_t middle = from + (to - from) / 2;
+        if (middle - from < lag) {
+            return false;
+        }
+        auto residual = [&](int64_t a, int64_t b) {
+            double sum = 0.0;
+            for (int64_t i = a; i < b; ++i) {
+                const double d = static_cast<double>(at(i)) - at(i - lag);
+                sum += d * d;
+            }
+            return sum;
+        };
+        return residual(middle, to) < residual(from, middle) * std::pow(10.0, -p.fadeDb / 10.0);
+    }
+
     // Autocorrelation at lag over [from, to - lag), per sample.
     double periodicEnergy(int64_t from, int64_t to, int lag) const {
         double sum = 0.0;
@@ -364,6 +383,13 @@ struct NoteDetector::Impl {
                 chosenLag = l;
             }
         }
+        // What repeats at the longer period but not at the shorter one is the weak
+        // fundamental of a string, which lasts; a drum's thump under a higher note dies away.
+        if (chosen > 1 && shortFading(from, now, lag)) {
+            chosen = 1;
+            chosenDiff = diff;
+            chosenLag = lag;
+        }
         if (chosen > 1) {
             // Cents from the measured lag: the tracker's estimate belonged to a harmonic.
             midi = hzToMidi(p.sampleRate / static_cast<double>(chosenLag));
@@ -400,6 +426,15 @@ struct NoteDetector::Impl {
         if (lastMidi > 0.0 && w.onset - lastOnset < p.sampleRate / 40) {
             return;
         }
+        const int64_t span = std::max<int64_t>(2 * chosenLag, p.sampleRate / 50);
+        const double before = periodicEnergy(w.onset - span - chosenLag, w.onset, chosenLag);
+        const double after = periodicEnergy(from, now, chosenLag);
+        const bool rose =
+            before <= 0.0 || after >= before * std::pow(10.0, p.retriggerRiseDb / 10.0);
+        if (lastMidi > 0.0 && std::lround(lastMidi) != key && !rose && before > 1e-3 * after) {
+            // Nothing new at this pitch: what rang on (a click over a decayed note).
+            return;
+        }
         if (lastMidi > 0.0 && std::lround(lastMidi) == key) {
             const int64_t skip = p.sampleRate * 15 / 1000;
             const int64_t width = std::max<int64_t>(chosenLag, p.sampleRate / 100);
@@ -409,11 +444,6 @@ struct NoteDetector::Impl {
             if (start + width <= now && w.onset - shift + skip >= ringStart()) {
                 broken = crossDifference(start, start + width, shift);
             }
-            const int64_t span = std::max<int64_t>(2 * chosenLag, p.sampleRate / 50);
-            const double before = periodicEnergy(w.onset - span - chosenLag, w.onset, chosenLag);
-            const double after = periodicEnergy(from, now, chosenLag);
-            const bool rose =
-                before <= 0.0 || after >= before * std::pow(10.0, p.retriggerRiseDb / 10.0);
             if (!rose && broken < p.retriggerBreak) {
                 return;
             }

@@ -117,7 +117,9 @@ INSTANTIATE_TEST_SUITE_P(
         Case{timGM, 33, 55, 100, 1, Mix::Clean}, Case{timGM, 34, 68, 100, 1, Mix::Clean},
         Case{fluidR3, 33, 28, 100, 4, Mix::Clean}, Case{timGM, 33, 40, 100, 4, Mix::Clean},
         Case{fluidR3, 34, 55, 80, 4, Mix::Clean}, Case{fluidR3, 33, 40, 100, 1, Mix::Noise},
-        Case{timGM, 34, 33, 100, 4, Mix::Noise}),
+        Case{timGM, 34, 33, 100, 4, Mix::Noise},
+        // The accented click's bass drum on the pluck once made the octave guard go down.
+        Case{timGM, 33, 56, 80, 1, Mix::Clicks}, Case{timGM, 34, 52, 80, 4, Mix::Clicks}),
     caseName);
 
 // Nothing is heard in silence, in white noise, or in a low hum below the gate.
