@@ -567,6 +567,12 @@ int main(int argc, char** argv) {
                                 std::printf(" (heard %d at %+.0f ms)", j.judgement[b].playedMidi,
                                             j.judgement[b].offsetMs);
                             }
+                            for (std::size_t k = b; k-- > 0;) {
+                                if (p.beats[k].played != 0) {
+                                    std::printf("; after %d", p.beats[k].played);
+                                    break;
+                                }
+                            }
                             std::printf("; heard near it:");
                             for (const listen::DetectedNote& n : j.heard) {
                                 const int64_t d = n.onsetSample - planned.beat;
