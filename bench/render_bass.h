@@ -46,6 +46,11 @@ struct TakeSpec {
 struct Take {
     std::vector<float> samples;  // mono
     std::vector<int64_t> onsets; // note-on positions, in samples
+    // Where each note's attack rises: the first sample after the note-on whose 64-sample RMS
+    // reaches a tenth of the loudest in the note's first 100 ms, with the note rendered alone.
+    // A soundfont's sample can take tens of milliseconds of near silence to speak; what the
+    // player hears begins here.
+    std::vector<int64_t> attacks;
     int midi = 0;
     double rate = 0;
 };
@@ -98,6 +103,10 @@ public:
             clicks.push_back({at, packMessage(0x99, n % 4 == 0 ? 36 : 37, 100)});
         }
         take.samples = play(bass, end);
+        const int64_t delay = attackDelay(spec);
+        for (int64_t on : take.onsets) {
+            take.attacks.push_back(on + delay);
+        }
         if (spec.mix == Mix::Clicks) {
             const std::vector<float> click = play(clicks, end);
             // The clicks' peak 10 dB below the bass's peak.
@@ -131,6 +140,35 @@ private:
         return static_cast<int64_t>(std::lround(seconds * rate_ / block)) * block;
     }
 
+    // How far after its note-on a note's attack rises (see Take::attacks), rendered alone.
+    int64_t attackDelay(const TakeSpec& spec) {
+        const int64_t length = aligned(0.1);
+        const std::vector<float> x = play({{0, packMessage(0xC0, spec.program, 0)},
+                                           {0, packMessage(0x90, spec.midi, spec.velocity)}},
+                                          length);
+        std::vector<double> sums(x.size() + 1, 0.0);
+        for (std::size_t i = 0; i < x.size(); ++i) {
+            sums[i + 1] = sums[i] + static_cast<double>(x[i]) * x[i];
+        }
+        auto rms = [&](int64_t at) {
+            const int64_t from = std::clamp<int64_t>(at - 32, 0, length);
+            const int64_t to = std::clamp<int64_t>(at + 32, 0, length);
+            return std::sqrt(
+                (sums[static_cast<std::size_t>(to)] - sums[static_cast<std::size_t>(from)]) /
+                static_cast<double>(to - from));
+        };
+        double loudest = 0.0;
+        for (int64_t at = 0; at < length; ++at) {
+            loudest = std::max(loudest, rms(at));
+        }
+        for (int64_t at = 0; at < length; ++at) {
+            if (rms(at) >= 0.1 * loudest) {
+                return at;
+            }
+        }
+        return 0;
+    }
+
     static double peak(const std::vector<float>& x) {
         double p = 0;
         for (float s : x) {
@@ -140,7 +178,15 @@ private:
     }
 
     std::vector<float> play(const std::vector<Event>& events, int64_t frames) {
+        // Let every voice and the reverb's tail die away: each take starts from silence.
         engine_.silence();
+        std::vector<float> scratchL(4096), scratchR(4096);
+        for (int i = 0; i < 100; ++i) {
+            engine_.render(scratchL.data(), scratchR.data(), 4096);
+            if (std::max(peak(scratchL), peak(scratchR)) < 1e-6) {
+                break;
+            }
+        }
         std::vector<float> left(static_cast<std::size_t>(frames)), right(left.size());
         std::vector<float> mono(left.size());
         int64_t done = 0;
@@ -156,10 +202,6 @@ private:
         for (std::size_t i = 0; i < mono.size(); ++i) {
             mono[i] = 0.5f * (left[i] + right[i]);
         }
-        // Let every voice die away before the next take.
-        engine_.silence();
-        std::vector<float> scratchL(4096), scratchR(4096);
-        engine_.render(scratchL.data(), scratchR.data(), 4096);
         return mono;
     }
 

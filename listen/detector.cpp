@@ -61,8 +61,10 @@ struct NoteDetector::Impl {
         double levelDb;
     };
     struct Waiting {
-        int64_t onset;
-        int64_t decideAt;
+        int64_t reported; // where aubio placed it
+        int64_t onset;    // on the attack
+        int64_t decideAt; // 0 until the onset is placed
+        bool placed;      // placed again with the samples up to the decision
     };
 
     DetectorParams p;
@@ -214,6 +216,25 @@ struct NoteDetector::Impl {
         return energy > 1e-12 ? diff / energy : 0.0;
     }
 
+    // Whether the part of [from, to) that does not repeat after lag loses more than
+    // fadeDb between the first half and the second.
+    bool shortFading(int64_t from, int64_t to, int lag) const {
+        from = std::max(from, ringStart() + lag);
+        const int64_t middle = from + (to - from) / 2;
+        if (middle - from < lag) {
+            return false;
+        }
+        auto residual = [&](int64_t a, int64_t b) {
+            double sum = 0.0;
+            for (int64_t i = a; i < b; ++i) {
+                const double d = static_cast<double>(at(i)) - at(i - lag);
+                sum += d * d;
+            }
+            return sum;
+        };
+        return residual(middle, to) < residual(from, middle) * std::pow(10.0, -p.fadeDb / 10.0);
+    }
+
     // Autocorrelation at lag over [from, to - lag), per sample.
     double periodicEnergy(int64_t from, int64_t to, int lag) const {
         double sum = 0.0;
@@ -224,55 +245,66 @@ struct NoteDetector::Impl {
         return n > 0 ? sum / static_cast<double>(n) : 0.0;
     }
 
-    // Decides the note of onset w from the samples up to now (the next onset, if it came sooner).
-    // The onset near aubio's: the end of the last quiet stretch (every sample within half a
-    // period of the lowest note below a threshold) before the loudest point.  The threshold is
-    // 30 dB under that point, or above the quietest stretch when a note or noise still sounds.
-    int64_t refine(int64_t reported) const {
-        constexpr int step = 32;
-        const int64_t from = std::max(ringStart(), reported - p.sampleRate * 3 / 40);
-        const int64_t to = std::min(analysed, reported + p.sampleRate / 40);
-        const int64_t blocks = (to - from) / step;
-        if (blocks < 4) {
+    // The attack of the note aubio reported at reported, from the samples up to to: where the
+    // 64-sample RMS rises to a tenth of the note's loudest and half as much again as whatever
+    // sounded in the quietest stretch before it (a ringing note, noise).  The quietest stretch
+    // is measured with the loudest RMS over half a period of the lowest note, so that the
+    // troughs of a low note's waveform do not count as quiet.
+    int64_t refine(int64_t reported, int64_t to) const {
+        constexpr int step = 8;
+        constexpr int half = 32;
+        const int64_t from = std::max(ringStart() + half, reported - p.sampleRate * 3 / 40);
+        to = std::min(to, analysed - half);
+        const int64_t points = (to - from) / step;
+        if (points < 8) {
             return reported;
         }
-        std::vector<float> blockMax(static_cast<std::size_t>(blocks), 0.0f);
-        for (int64_t b = 0; b < blocks; ++b) {
-            for (int64_t i = from + b * step; i < from + (b + 1) * step; ++i) {
-                blockMax[static_cast<std::size_t>(b)] =
-                    std::max(blockMax[static_cast<std::size_t>(b)], std::fabs(at(i)));
+        std::vector<double> sums(static_cast<std::size_t>(to - from + 2 * half) + 1, 0.0);
+        for (int64_t i = from - half; i < to + half; ++i) {
+            const auto k = static_cast<std::size_t>(i - (from - half));
+            sums[k + 1] = sums[k] + static_cast<double>(at(i)) * at(i);
+        }
+        auto rms = [&](int64_t centre) {
+            const auto k = static_cast<std::size_t>(centre - from);
+            return std::sqrt((sums[k + 2 * half] - sums[k]) / (2.0 * half));
+        };
+        std::vector<double> e(static_cast<std::size_t>(points));
+        for (int64_t k = 0; k < points; ++k) {
+            e[static_cast<std::size_t>(k)] = rms(from + k * step);
+        }
+        // The loudest point of the note: from a little before the reported onset on.
+        const auto first = static_cast<std::size_t>(
+            std::clamp<int64_t>((reported - p.sampleRate / 50 - from) / step, 0, points - 1));
+        const auto peak = static_cast<std::size_t>(
+            std::max_element(e.begin() + static_cast<long>(first), e.end()) - e.begin());
+        const double loudest = e[peak];
+        // The quietest stretch before the peak.
+        const auto span = static_cast<std::size_t>(std::max(1, maxLag / 2 / step));
+        double quietest = loudest;
+        std::size_t quietAt = 0;
+        for (std::size_t k = span; k <= peak; ++k) {
+            const double m = *std::max_element(e.begin() + static_cast<long>(k - span),
+                                               e.begin() + static_cast<long>(k) + 1);
+            if (m < quietest) {
+                quietest = m;
+                quietAt = k;
             }
         }
-        const auto peak = std::max_element(blockMax.begin(), blockMax.end()) - blockMax.begin();
-        const int64_t span = std::max<int64_t>(1, maxLag / 2 / step);
-        std::vector<float> envelope(static_cast<std::size_t>(peak + 1), 0.0f);
-        float quietest = blockMax[static_cast<std::size_t>(peak)];
-        for (int64_t b = 0; b <= peak; ++b) {
-            float e = 0.0f;
-            for (int64_t k = std::max<int64_t>(0, b - span); k <= b; ++k) {
-                e = std::max(e, blockMax[static_cast<std::size_t>(k)]);
-            }
-            envelope[static_cast<std::size_t>(b)] = e;
-            if (b >= span) {
-                quietest = std::min(quietest, e);
-            }
+        double threshold = std::max(0.1 * loudest, 1.5 * quietest);
+        if (threshold >= loudest) {
+            threshold = std::sqrt(quietest * loudest);
         }
-        const float threshold =
-            std::max(0.01f * blockMax[static_cast<std::size_t>(peak)], 1.2f * quietest);
-        for (int64_t b = peak; b >= 0; --b) {
-            if (envelope[static_cast<std::size_t>(b)] <= threshold) {
-                // The first loud block after the quiet stretch.
-                int64_t first = std::min(b + 1, static_cast<int64_t>(peak));
-                while (first < peak && blockMax[static_cast<std::size_t>(first)] <= threshold) {
-                    ++first;
+        for (std::size_t k = quietAt; k <= peak; ++k) {
+            if (e[k] >= threshold) {
+                // To the sample.
+                int64_t at = from + static_cast<int64_t>(k) * step;
+                for (int64_t back = 1; back < step && at - 1 >= from; ++back) {
+                    if (rms(at - 1) < threshold) {
+                        break;
+                    }
+                    --at;
                 }
-                // Back down the attack to where the envelope stopped rising: over a note still
-                // ringing, the threshold is crossed part-way up the attack.
-                while (first > 0 && envelope[static_cast<std::size_t>(first - 1)] <
-                                        0.98f * envelope[static_cast<std::size_t>(first)]) {
-                    --first;
-                }
-                return from + first * step;
+                return at;
             }
         }
         return reported;
@@ -351,6 +383,13 @@ struct NoteDetector::Impl {
                 chosenLag = l;
             }
         }
+        // What repeats at the longer period but not at the shorter one is the weak
+        // fundamental of a string, which lasts; a drum's thump under a higher note dies away.
+        if (chosen > 1 && shortFading(from, now, lag)) {
+            chosen = 1;
+            chosenDiff = diff;
+            chosenLag = lag;
+        }
         if (chosen > 1) {
             // Cents from the measured lag: the tracker's estimate belonged to a harmonic.
             midi = hzToMidi(p.sampleRate / static_cast<double>(chosenLag));
@@ -366,10 +405,13 @@ struct NoteDetector::Impl {
         }
         // A thump (the metronome's bass drum) dies away within the decision time; a plucked
         // string does not.
-        const int64_t tail = p.sampleRate / 60;
-        if (now - from > 3 * tail) {
+        // Levels over whole periods, so that a spiky low waveform's troughs do not count.
+        const int64_t tail =
+            chosenLag * std::max<int64_t>(1, (p.sampleRate / 60 + chosenLag / 2) / chosenLag);
+        const int64_t sounding = std::max(w.onset + p.sampleRate / 200, ringStart());
+        if (now - sounding >= 2 * tail) {
             double loudestSpan = 0.0;
-            for (int64_t t = from; t + tail <= now; t += tail / 2) {
+            for (int64_t t = sounding; t + tail <= now; t += tail / 2) {
                 loudestSpan = std::max(loudestSpan, meanSquare(t, t + tail));
             }
             if (meanSquare(now - tail, now) <
@@ -380,6 +422,19 @@ struct NoteDetector::Impl {
         // Ringing guard: on the pitch that already sounds, a new pluck breaks the waveform's
         // continuation (or raises its periodic energy); a click over the ringing string does
         // neither.
+        // aubio may report one pluck twice (its rise and its peak): both land on one attack.
+        if (lastMidi > 0.0 && w.onset - lastOnset < p.sampleRate / 40) {
+            return;
+        }
+        const int64_t span = std::max<int64_t>(2 * chosenLag, p.sampleRate / 50);
+        const double before = periodicEnergy(w.onset - span - chosenLag, w.onset, chosenLag);
+        const double after = periodicEnergy(from, now, chosenLag);
+        const bool rose =
+            before <= 0.0 || after >= before * std::pow(10.0, p.retriggerRiseDb / 10.0);
+        if (lastMidi > 0.0 && std::lround(lastMidi) != key && !rose && before > 1e-3 * after) {
+            // Nothing new at this pitch: what rang on (a click over a decayed note).
+            return;
+        }
         if (lastMidi > 0.0 && std::lround(lastMidi) == key) {
             const int64_t skip = p.sampleRate * 15 / 1000;
             const int64_t width = std::max<int64_t>(chosenLag, p.sampleRate / 100);
@@ -389,11 +444,6 @@ struct NoteDetector::Impl {
             if (start + width <= now && w.onset - shift + skip >= ringStart()) {
                 broken = crossDifference(start, start + width, shift);
             }
-            const int64_t span = std::max<int64_t>(2 * chosenLag, p.sampleRate / 50);
-            const double before = periodicEnergy(w.onset - span - chosenLag, w.onset, chosenLag);
-            const double after = periodicEnergy(from, now, chosenLag);
-            const bool rose =
-                before <= 0.0 || after >= before * std::pow(10.0, p.retriggerRiseDb / 10.0);
             if (!rose && broken < p.retriggerBreak) {
                 return;
             }
@@ -429,16 +479,16 @@ struct NoteDetector::Impl {
             const int64_t position = std::clamp<int64_t>(start + relative, 0, analysed);
             if (position != lastOnsetSeen) {
                 lastOnsetSeen = position;
-                waiting.push_back({position, 0});
+                waiting.push_back({position, position, 0, false});
             }
         }
         // Place each onset once the samples after it are in: aubio's energy onset comes late
         // on a slow bass attack.
+        const auto decision = static_cast<int64_t>(p.decisionMs * p.sampleRate / 1000.0);
         for (Waiting& w : waiting) {
-            if (w.decideAt == 0 && analysed >= w.onset + p.sampleRate / 40) {
-                w.onset = refine(w.onset);
-                w.decideAt = std::max<int64_t>(
-                    analysed, w.onset + static_cast<int64_t>(p.decisionMs * p.sampleRate / 1000.0));
+            if (w.decideAt == 0 && analysed >= w.reported + p.sampleRate / 40) {
+                w.onset = refine(w.reported, analysed);
+                w.decideAt = std::max<int64_t>(analysed, w.onset + decision);
             }
         }
 
@@ -456,10 +506,21 @@ struct NoteDetector::Impl {
 
         while (!waiting.empty() && waiting.front().decideAt != 0 &&
                waiting.front().decideAt <= analysed) {
-            const Waiting w = waiting.front();
-            waiting.pop_front();
+            Waiting& next = waiting.front();
             const int64_t end =
-                waiting.empty() ? analysed : std::min(analysed, waiting.front().onset);
+                waiting.size() < 2 ? analysed : std::min(analysed, waiting[1].onset);
+            if (!next.placed) {
+                // The attack again, now that the note's loudest is in: when it rose later than
+                // first thought, the decision waits for as much of the note.
+                next.placed = true;
+                next.onset = refine(next.reported, end);
+                if (next.onset + decision > analysed + p.hopSize) {
+                    next.decideAt = next.onset + decision;
+                    break;
+                }
+            }
+            const Waiting w = next;
+            waiting.pop_front();
             decide(w, end, out);
         }
     }

@@ -42,6 +42,9 @@ struct DetectorParams {
     // this, or break the ringing waveform's continuation by this much (normalised difference
     // against the waveform whole periods before the onset).
     double retriggerRiseDb = 3.0;
+    // The octave guard takes the longer period only when what repeats at it but not at the
+    // shorter one loses less than this over the decision time (a drum's thump loses more).
+    double fadeDb = 4.0;
     double retriggerBreak = 0.25;
     // A note whose level falls by more than this within the decision time is a thump, not a
     // plucked string.

@@ -5,6 +5,9 @@
 
 #include <QMetaObject>
 
+#include <pthread.h>
+#include <time.h>
+
 #include <array>
 #include <chrono>
 #include <cmath>
@@ -54,6 +57,11 @@ constexpr std::size_t blockSamples = 512;
 constexpr std::size_t blockSlots = 512; // about five seconds at 48 kHz
 constexpr std::size_t noteSlots = 256;
 constexpr int64_t presenceIntervalNanos = 1000000000LL;
+// The detector works a hop (256 samples) at a time, so the capture side wakes the worker once per
+// that many samples rather than at every period it delivers; between wakes the worker looks in
+// this often on its own (for the level, a stalled or vanished device).
+constexpr std::size_t wakeSamples = 256;
+constexpr auto idleWait = std::chrono::milliseconds(10);
 
 // One producer (the capture thread), one consumer (the worker).
 template <typename T, std::size_t N> class SpscRing {
@@ -116,7 +124,28 @@ public:
         source_ = source;
         stallNanos_ = source->stallNanos();
         name_ = source->name();
-        thread_ = std::thread([this] { run(); });
+        thread_ = std::thread([this] {
+            pthread_setname_np(pthread_self(), "clefwork-listen");
+            run();
+            // Its own figure, kept for when the thread is gone.
+            timespec ts{};
+            clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+            finalCpuNanos_.store(static_cast<int64_t>(ts.tv_sec) * 1000000000LL + ts.tv_nsec);
+            finished_.store(true);
+        });
+        hasCpuClock_ = pthread_getcpuclockid(thread_.native_handle(), &cpuClock_) == 0;
+    }
+
+    // From the thread that started it.
+    int64_t cpuNanos() {
+        if (finished_.load()) {
+            return finalCpuNanos_.load();
+        }
+        timespec ts{};
+        if (hasCpuClock_ && clock_gettime(cpuClock_, &ts) == 0) {
+            lastCpuNanos_ = static_cast<int64_t>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
+        }
+        return finished_.load() ? finalCpuNanos_.load() : lastCpuNanos_;
     }
 
     void stopThread() {
@@ -147,7 +176,11 @@ public:
             blocks_->commit();
             done += n;
         }
-        wake_.notify_one();
+        unwoken_ += count;
+        if (unwoken_ >= wakeSamples) {
+            unwoken_ = 0;
+            wake_.notify_one();
+        }
     }
 
     void note(const platform::MidiNoteIn& note) override {
@@ -183,7 +216,7 @@ private:
             std::optional<platform::InputError> failure;
             {
                 std::unique_lock lock(mutex_);
-                wake_.wait_for(lock, std::chrono::milliseconds(5), [this] {
+                wake_.wait_for(lock, idleWait, [this] {
                     return stopping_ || failure_ || ended_ || !blocks_->empty() || !notes_.empty();
                 });
                 if (stopping_) {
@@ -276,12 +309,18 @@ private:
     std::unique_ptr<SpscRing<SampleBlock, blockSlots>> blocks_;
     SpscRing<platform::MidiNoteIn, noteSlots> notes_;
     std::atomic<bool> ended_{false};
+    std::size_t unwoken_ = 0; // the capture side's own: samples since it last woke the worker
 
     std::mutex mutex_;
     std::condition_variable wake_;
     bool stopping_ = false;
     std::optional<platform::InputError> failure_;
     std::thread thread_;
+    clockid_t cpuClock_{};
+    bool hasCpuClock_ = false;
+    int64_t lastCpuNanos_ = 0;
+    std::atomic<int64_t> finalCpuNanos_{0};
+    std::atomic<bool> finished_{false};
 
     // The worker thread's own.
     std::unique_ptr<NoteDetector> detector_;
@@ -340,6 +379,10 @@ void Listener::stop() {
     source_.reset();
     worker_.reset();
     inputId_.clear();
+}
+
+int64_t Listener::workerCpuNanos() const {
+    return worker_ ? worker_->cpuNanos() : 0;
 }
 
 void Listener::post(uint64_t generation, std::function<void()> call) {

@@ -70,6 +70,9 @@ public:
     void stop();
     bool listening() const { return source_ != nullptr; }
     QString inputId() const { return inputId_; }
+    // CPU time the worker thread has used since this input started, in nanoseconds (the last
+    // figure read when its thread has ended; 0 when not listening).
+    int64_t workerCpuNanos() const;
     platform::InputBackend& inputs() { return *inputs_; }
 
 signals:

@@ -98,8 +98,9 @@ TEST_P(RenderedNotes, OneEventPerPluckAtTheRightPitch) {
         SCOPED_TRACE(i);
         EXPECT_EQ(notes[i].midi, c.midi);
         EXPECT_LE(std::fabs(notes[i].cents), 50.0);
-        // Over a note still ringing the attack is found a little later.
-        EXPECT_NEAR(ms(notes[i].onsetSample - take.onsets[i]), 0.0, i == 0 ? 10.0 : 15.0);
+        // On the attack (a soundfont's sample may take a while to speak after its note-on);
+        // over a note still ringing, a little less closely.
+        EXPECT_NEAR(ms(notes[i].onsetSample - take.attacks[i]), 0.0, i == 0 ? 10.0 : 15.0);
         EXPECT_GT(notes[i].confidence, 0.3);
         EXPECT_GT(notes[i].levelDb, -50.0);
     }
@@ -116,7 +117,9 @@ INSTANTIATE_TEST_SUITE_P(
         Case{timGM, 33, 55, 100, 1, Mix::Clean}, Case{timGM, 34, 68, 100, 1, Mix::Clean},
         Case{fluidR3, 33, 28, 100, 4, Mix::Clean}, Case{timGM, 33, 40, 100, 4, Mix::Clean},
         Case{fluidR3, 34, 55, 80, 4, Mix::Clean}, Case{fluidR3, 33, 40, 100, 1, Mix::Noise},
-        Case{timGM, 34, 33, 100, 4, Mix::Noise}),
+        Case{timGM, 34, 33, 100, 4, Mix::Noise},
+        // The accented click's bass drum on the pluck once made the octave guard go down.
+        Case{timGM, 33, 56, 80, 1, Mix::Clicks}, Case{timGM, 34, 52, 80, 4, Mix::Clicks}),
     caseName);
 
 // Nothing is heard in silence, in white noise, or in a low hum below the gate.
