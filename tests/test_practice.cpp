@@ -148,6 +148,8 @@ TEST_F(Practice, VerdictsMarkTheHeadsAndTheScoreCounts) {
                         {1, listen::Verdict::Wrong, red},
                         {-12, listen::Verdict::Octave, blue},
                         {99, listen::Verdict::Missed, red}};
+    // The bar drawn at its first beat; the hand-over at beat 4 moves the record on.
+    const PracticeState::Layout drawn = w.currentBarLayout;
     for (std::size_t p = 1; p <= 4; ++p) {
         const int expected = *notes::writtenNumber(w.currentBar[p]) - 12; // bass pitch
         tick();
@@ -164,11 +166,10 @@ TEST_F(Practice, VerdictsMarkTheHeadsAndTheScoreCounts) {
         ASSERT_TRUE(w.marks[p].has_value());
         EXPECT_EQ(w.marks[p]->verdict, bar[p - 1].verdict);
         // The middle of the head, where the sprite is black, now shows the verdict's colour.
-        const int type = w.currentBarLayout[PracticeState::kType][p];
+        const int type = drawn[PracticeState::kType][p];
         const int headTop = type <= 2 ? 0 : type == 3 ? 97 : 110;
         const QPoint middle(w.currentBarX[p] + 22 - stavebass::kStaveLeft,
-                            w.currentBarLayout[PracticeState::kHeight][p] + headTop + 10 -
-                                stavebass::kStaveTop);
+                            drawn[PracticeState::kHeight][p] + headTop + 10 - stavebass::kStaveTop);
         EXPECT_EQ(QColor(stave.pixel(middle)), bar[p - 1].colour);
     }
     EXPECT_FALSE(w.marks[2]->played.isEmpty()) << "the wrong note is named";
