@@ -94,7 +94,7 @@ std::vector<Judgement> BeatMatcher::addNote(int64_t onsetNanos, int midi) {
 std::vector<Judgement> BeatMatcher::advance(int64_t nowNanos) {
     std::vector<Judgement> out;
     for (Open& b : beats_) {
-        if (!b.judged && nowNanos >= b.due + b.beat.periodNanos / 2) {
+        if (!b.judged && nowNanos >= b.due + b.beat.periodNanos / 2 + kDecisionGraceNanos) {
             b.judged = true;
             Judgement j;
             j.beatId = b.beat.id;
@@ -108,7 +108,7 @@ std::vector<Judgement> BeatMatcher::advance(int64_t nowNanos) {
 int64_t BeatMatcher::nextDeadlineNanos() const {
     for (const Open& b : beats_) {
         if (!b.judged) {
-            return b.due + b.beat.periodNanos / 2;
+            return b.due + b.beat.periodNanos / 2 + kDecisionGraceNanos;
         }
     }
     return 0;

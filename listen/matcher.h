@@ -40,8 +40,10 @@ public:
     // A note was heard.  It goes to the nearest beat; the first note of a beat decides it, and a
     // later one changes nothing.  Nearer the beat still to come, it waits for that beat.
     std::vector<Judgement> addNote(int64_t onsetNanos, int midi);
-    // Beats whose last chance passed by `nowNanos` (half way to the next beat) with nothing
-    // played are missed.
+    // Beats whose last chance passed by `nowNanos` with nothing played are missed.  A beat's
+    // last chance is half way to the next beat, and then the time a note detector takes to
+    // name a note (kDecisionGraceNanos), so that a late note heard still counts for its beat.
+    static constexpr int64_t kDecisionGraceNanos = 120'000'000;
     std::vector<Judgement> advance(int64_t nowNanos);
     // Forgets every beat and waiting note, judging none of them.
     void reset();
