@@ -7,7 +7,7 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 packages=(
   build-essential cmake ninja-build pkg-config git
-  qt6-base-dev qt6-base-dev-tools libgl-dev
+  qt6-base-dev qt6-base-dev-tools libgl-dev libqt6sql6-sqlite
   libfluidsynth-dev librtmidi-dev librtaudio-dev libaubio-dev aubio-tools fluid-soundfont-gm timgm6mb-soundfont
   googletest libgtest-dev libgmock-dev
   clang clang-format libclang-rt-14-dev

@@ -1,0 +1,143 @@
+// Practice history: every session and every judged beat, kept in SQLite through Qt SQL.
+//
+// `Store` is the synchronous store, used by one thread at a time (its connection belongs to the
+// thread that opened it).  The window never uses it directly: it talks to `Writer`
+// (history/writer.h), which runs a Store on a worker thread.  The Progress window and the export
+// open their own connections.
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+#include <QtSql/QSqlDatabase>
+#include <QtSql/QSqlError>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <vector>
+
+#include "listen/matcher.h"
+
+namespace history {
+
+// The schema this build writes.  See the migration steps in store.cpp for what each version is.
+inline constexpr int kSchemaVersion = 2;
+
+// One practice session: a Start with listening on, to the last Stop.  Texts are as the
+// settings' lists show them.
+struct SessionRecord {
+    QDateTime started; // UTC
+    QDateTime ended;   // UTC; invalid until known
+    QString key;
+    QString fret;
+    QString string;
+    QString distance;
+    bool diatonic = false;
+    QString odds;
+    bool alternate = false;
+    QString pitch;
+    int tempoStart = 0;
+    int tempoEnd = 0;
+    QString input; // the input's id, e.g. "audio:default" or "midi:..."
+};
+
+// One judged beat.
+struct BeatRecord {
+    QDateTime time;  // UTC, when the beat was due
+    QString written; // the written name with its octave digit, e.g. "F#1"
+    int place = 0;   // the line or space on the stave, as a step number from the caller
+    int expectedMidi = 0;
+    std::optional<int> playedMidi; // none when missed
+    listen::Verdict verdict = listen::Verdict::Missed;
+    std::optional<double> offsetMs; // only when the note was timed
+    std::optional<int> fret;        // where it was played, when known
+    std::optional<int> string;
+};
+
+// "right", "early", "late", "octave", "wrong", "missed": the verdict as stored.
+QString verdictName(listen::Verdict verdict);
+std::optional<listen::Verdict> verdictFromName(const QString& name);
+
+// ~/.local/share/clefwork/history.sqlite
+QString defaultPath();
+
+// Timestamps as stored: UTC ISO-8601 with milliseconds, "2026-12-09T15:01:02.345Z".
+QString isoTime(const QDateTime& time);
+
+// What went wrong, by the kind of thing the player should be told.
+enum class Failure { None, CannotOpen, ReadOnly, DiskFull, Busy, NewerSchema, Other };
+
+class Store {
+public:
+    explicit Store(QString path);
+    ~Store();
+    Store(const Store&) = delete;
+    Store& operator=(const Store&) = delete;
+
+    // Opens the file, sets WAL, and brings the schema up to date.  A corrupt file is moved aside
+    // (see movedAside()) and a fresh one started.  False on failure: see failure() and error().
+    bool open();
+    bool isOpen() const { return open_; }
+    void close();
+
+    // Each of these is one transaction; a busy file is retried for a while.  False on failure.
+    std::optional<int64_t> beginSession(const SessionRecord& session);
+    // Also moves the session's end to the bar's last beat, so that a session cut short by a
+    // crash still has an end.
+    bool storeBar(int64_t sessionId, const std::vector<BeatRecord>& beats);
+    bool endSession(int64_t sessionId, const QDateTime& ended, int tempoEnd);
+
+    Failure failure() const { return failure_; }
+    QString error() const { return error_; }
+    // Where a corrupt file was moved by the last open(), or empty.
+    QString movedAside() const { return movedAside_; }
+    const QString& path() const { return path_; }
+
+    // A plain sentence for the player about the last failure.
+    QString failureMessage() const;
+
+    // Test seam: the most pages the file may grow to on this connection (SQLite's
+    // max_page_count), so that the disk filling up can be shown with a real SQLITE_FULL.
+    void setMaxPageCount(int pages);
+
+private:
+    bool openConnection();
+    bool checkAndMigrate(bool& corrupt);
+    bool moveAside();
+    bool exec(const QString& sql);
+    bool inWriteTransaction(const std::function<bool()>& body);
+    void fail(const QSqlError& error, const QString& what);
+
+    QString path_;
+    QString connection_;
+    bool open_ = false;
+    Failure failure_ = Failure::None;
+    QString error_;
+    QString movedAside_;
+    QSqlError lastError_; // of the last statement that failed inside a transaction
+};
+
+// Writes the whole history at `dbPath` to `csvPath`, one row per beat with its session's
+// columns, a header row first, quoted as RFC 4180 says.  False with `error` set on failure.
+bool exportCsv(const QString& dbPath, const QString& csvPath, QString& error);
+
+// For the Progress window: a session with how it went.
+struct SessionSummary {
+    int64_t id = 0;
+    QDateTime started;
+    QString key;
+    int tempoStart = 0;
+    int tempoEnd = 0;
+    int beats = 0;
+    int right = 0;
+};
+std::vector<SessionSummary> sessionSummaries(QSqlDatabase db);
+
+// For the stave heat map: per written place, how many beats and how many read right.
+struct PlaceCount {
+    int place = 0;
+    int beats = 0;
+    int right = 0;
+};
+std::vector<PlaceCount> countsByPlace(QSqlDatabase db);
+
+} // namespace history
