@@ -49,7 +49,9 @@ bool isCorrupt(const QSqlError& error) {
 //
 // Version 1 is the first schema this store wrote: sessions, and beats without the fretboard
 // position.  Version 2 adds where each beat was played (fret and string, when the input knows
-// it) for the fretboard chart, and the index by written name for the most-missed notes.
+// it) for the fretboard chart; each session's count of beats and of beats read right, kept with
+// every bar so that accuracy per session needs no pass over the beats; and the indexes by
+// written name and by place for the most-missed notes and the stave heat map.
 const std::vector<std::vector<const char*>>& migrationSteps() {
     static const std::vector<std::vector<const char*>> steps = {
         // 0 -> 1
@@ -87,6 +89,12 @@ const std::vector<std::vector<const char*>>& migrationSteps() {
         {
             "ALTER TABLE beats ADD COLUMN played_fret INTEGER",
             "ALTER TABLE beats ADD COLUMN played_string INTEGER",
+            "ALTER TABLE sessions ADD COLUMN beat_count INTEGER NOT NULL DEFAULT 0",
+            "ALTER TABLE sessions ADD COLUMN right_count INTEGER NOT NULL DEFAULT 0",
+            R"(UPDATE sessions SET
+                beat_count = (SELECT COUNT(*) FROM beats WHERE session_id = sessions.id),
+                right_count = (SELECT COUNT(*) FROM beats
+                               WHERE session_id = sessions.id AND verdict = 'right'))",
             "CREATE INDEX beats_by_written ON beats(written, verdict)",
             "CREATE INDEX beats_by_place ON beats(place, verdict)",
         },
@@ -424,7 +432,9 @@ bool Store::storeBar(int64_t sessionId, const std::vector<BeatRecord>& beats) {
                    verdict, offset_ms, played_fret, played_string)
                VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?))"));
         QDateTime last;
+        int right = 0;
         for (const BeatRecord& b : beats) {
+            right += b.verdict == listen::Verdict::Right ? 1 : 0;
             q.addBindValue(QVariant::fromValue<qint64>(sessionId));
             q.addBindValue(isoTime(b.time));
             q.addBindValue(b.written);
@@ -445,11 +455,16 @@ bool Store::storeBar(int64_t sessionId, const std::vector<BeatRecord>& beats) {
             }
         }
         QSqlQuery end(db);
-        end.prepare(QStringLiteral("UPDATE sessions SET ended = ? WHERE id = ? AND "
-                                   "(ended IS NULL OR ended < ?)"));
+        end.prepare(QStringLiteral(
+            R"(UPDATE sessions SET
+                   ended = CASE WHEN ended IS NULL OR ended < ? THEN ? ELSE ended END,
+                   beat_count = beat_count + ?, right_count = right_count + ?
+               WHERE id = ?)"));
         end.addBindValue(isoTime(last));
+        end.addBindValue(isoTime(last));
+        end.addBindValue(static_cast<int>(beats.size()));
+        end.addBindValue(right);
         end.addBindValue(QVariant::fromValue<qint64>(sessionId));
-        end.addBindValue(isoTime(last));
         if (!end.exec()) {
             fail(end.lastError(), QStringLiteral("update session"));
             lastError_ = end.lastError();
@@ -585,10 +600,8 @@ std::vector<SessionSummary> sessionSummaries(QSqlDatabase db) {
     QSqlQuery q(db);
     q.setForwardOnly(true);
     if (!q.exec(QStringLiteral(
-            R"(SELECT s.id, s.started, s."key", s.tempo_start, s.tempo_end,
-                   COUNT(b.id), COALESCE(SUM(b.verdict = 'right'), 0)
-               FROM sessions s LEFT JOIN beats b ON b.session_id = s.id
-               GROUP BY s.id ORDER BY s.started, s.id)"))) {
+            R"(SELECT id, started, "key", tempo_start, tempo_end, beat_count, right_count
+               FROM sessions ORDER BY started, id)"))) {
         return out;
     }
     while (q.next()) {

@@ -69,7 +69,15 @@ void Writer::run(std::shared_ptr<Shared> shared) {
         store.close();
         s.post([message](Writer* w) { emit w->failed(message); });
     };
-    if (store.open()) {
+    // The file is opened at the first thing to write, so that a player who never listens
+    // never gets a history file.
+    bool opened = false;
+    const auto open = [&] {
+        opened = true;
+        if (!store.open()) {
+            turnOff();
+            return;
+        }
         if (!store.movedAside().isEmpty()) {
             const QString old = store.movedAside();
             const QString message =
@@ -80,9 +88,7 @@ void Writer::run(std::shared_ptr<Shared> shared) {
         if (s.options.maxPageCount > 0) {
             store.setMaxPageCount(s.options.maxPageCount);
         }
-    } else {
-        turnOff();
-    }
+    };
 
     std::unordered_map<SessionToken, int64_t> ids;
     for (;;) {
@@ -95,6 +101,9 @@ void Writer::run(std::shared_ptr<Shared> shared) {
             }
             command = std::move(s.queue.front());
             s.queue.pop_front();
+        }
+        if (!opened) {
+            open();
         }
         if (s.on) {
             bool ok = true;

@@ -231,6 +231,9 @@ TEST_F(History, AFileOfTheFirstSchemaIsBroughtUpToDateKeepingItsHistory) {
     EXPECT_EQ(db.value("PRAGMA user_version").toInt(), 2);
     EXPECT_EQ(db.rows("SELECT id, \"key\", tempo_end FROM sessions ORDER BY id")[0],
               (QVariantList{1, "G major", 96}));
+    // The counts per session are made for the old sessions and kept for the new.
+    EXPECT_EQ(db.rows("SELECT beat_count, right_count FROM sessions ORDER BY id"),
+              (std::vector<QVariantList>{{2, 1}, {4, 1}}));
     const auto old = db.rows("SELECT written, place, played_midi, verdict, played_fret FROM beats "
                              "WHERE session_id = 1 ORDER BY id");
     ASSERT_EQ(old.size(), 2u);
@@ -259,6 +262,14 @@ TEST_F(History, AnEmptyFileOrNoFileBecomesAFreshHistory) {
         Db db(path);
         EXPECT_EQ(db.value("PRAGMA user_version").toInt(), history::kSchemaVersion);
     }
+}
+
+TEST_F(History, AWriterGivenNothingToWriteMakesNoFile) {
+    {
+        history::Writer writer(file());
+        EXPECT_TRUE(writer.flush());
+    }
+    EXPECT_FALSE(QFile::exists(file()));
 }
 
 TEST_F(History, AFileFromANewerClefworkIsLeftAlone) {
