@@ -177,6 +177,18 @@ TEST_F(History, SessionsAndBeatsComeBackAsWritten) {
     EXPECT_EQ(places[1].right, 1);
 }
 
+TEST(HistoryVerdicts, EachVerdictHasItsOwnStoredName) {
+    const std::pair<Verdict, const char*> table[] = {
+        {Verdict::Right, "right"},   {Verdict::Early, "early"}, {Verdict::Late, "late"},
+        {Verdict::Octave, "octave"}, {Verdict::Wrong, "wrong"}, {Verdict::Missed, "missed"},
+    };
+    for (const auto& [verdict, name] : table) {
+        EXPECT_EQ(history::verdictName(verdict), name);
+        EXPECT_EQ(history::verdictFromName(name), verdict);
+    }
+    EXPECT_FALSE(history::verdictFromName("Right").has_value());
+}
+
 TEST_F(History, ABarMovesTheSessionsEndSoACrashStillLeavesOne) {
     history::Store store(file());
     ASSERT_TRUE(store.open());
