@@ -41,6 +41,14 @@ void stavebass::buildPractice() {
     inputchoice = practice->addAction(QStringLiteral("Input\u2026"));
     connect(listenbass, &QAction::triggered, this, [this] { listenbass_Click(); });
     calibrate = practice->addAction(QStringLiteral("Calibrate Latency\u2026"));
+    practice->addSeparator();
+    countin = practice->addAction(QStringLiteral("Count-in Bar"));
+    countin->setCheckable(true);
+    countin->setChecked(settings().value(QStringLiteral("practice/countIn"), false).toBool());
+    connect(countin, &QAction::toggled, this,
+            [](bool on) { settings().setValue(QStringLiteral("practice/countIn"), on); });
+    listenbass->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
+    buildKeys();
     connect(inputchoice, &QAction::triggered, this, [this] { inputchoice_Click(); });
     connect(calibrate, &QAction::triggered, this, [this] { calibrate_Click(); });
     // Start begins a new session of judged beats; Stop and Pause keep it.

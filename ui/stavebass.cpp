@@ -266,7 +266,8 @@ void stavebass::buildControls() {
     Check4->setCheckState(Qt::Checked);
 
     // Each handler runs for exactly its own event.
-    connect(Start, &QPushButton::clicked, this, [this] { Start_Click(); });
+    // With the count-in ticked the play button sounds a bar of clicks first.
+    connect(Start, &QPushButton::clicked, this, [this] { startpressed(); });
     connect(Stop, &QPushButton::clicked, this, [this] { Stop_Click(); });
     connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
     connect(Command2, &QPushButton::clicked, this, [this] { Command2_Click(); });

@@ -196,7 +196,8 @@ public:
     QMenu* practice = nullptr;
     QAction* listenbass = nullptr; // "Listen to my Bass", a tick entry
     QAction* inputchoice = nullptr;
-    QAction* calibrate = nullptr;               // "Calibrate Latency…"
+    QAction* calibrate = nullptr; // "Calibrate Latency…"
+    QAction* countin = nullptr;   // "Count-in Bar", a tick entry kept in clefwork.conf
     std::unique_ptr<listen::Listener> listener; // made when first needed
     QLabel* tuner = nullptr;                    // in the status bar while listening
     QString heardText;                          // the last note heard, as the tuner shows it
@@ -206,6 +207,17 @@ public:
     void listenbass_Click();
     void inputchoice_Click();
     void calibrate_Click();
+
+    // ---- the count-in and the keyboard (ui/countin.cpp) ----
+    QTimer* countInTimer = nullptr;
+    int16_t countInBeat = 0; // the click sounded last, 0 when no count-in runs
+    void startpressed();     // the play button, Space: Start_Click, after the count-in if ticked
+    void stoppressed();      // the stop and pause buttons, Escape: also ends a count-in
+    void countinbegin();
+    void countintick();
+    void buildKeys();
+    // True while a list's text has the focus: there keys are text.
+    bool typingInList() const;
     // Set by tests: the calibration's click period (0: its fixed tempo).
     int calibrationPeriodMs = 0;
     void ensurelistener();
@@ -261,6 +273,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override; // the keys (ui/countin.cpp)
 
 private:
     void buildControls();
