@@ -322,6 +322,7 @@ int main(int argc, char** argv) {
         setenv("CLEFWORK_AUDIO_DRIVER", "file", 0);
         setenv("CLEFWORK_AUDIO_FILE", (scratch + "/synth.wav").c_str(), 0);
         setenv("XDG_CONFIG_HOME", scratch.c_str(), 1);
+        setenv("XDG_DATA_HOME", scratch.c_str(), 1); // the history goes there too
         unsetenv("CLEFWORK_LISTEN_FILE");
         QDir().mkpath(QString::fromStdString(scratch + "/clefwork"));
         QFile conf(QString::fromStdString(scratch + "/clefwork/clefwork.conf"));

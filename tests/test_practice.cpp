@@ -1,6 +1,7 @@
 // The Practice menu's listening: off and invisible by default, the tuner in the status bar while
 // on, failures that switch it off with a message, and the chosen input remembered.
 #include "engine/notes.h"
+#include "history/store.h"
 #include "platform/clock.h"
 #include "sound/midi_out.h"
 #include "support/window_fixture.h"
@@ -10,6 +11,7 @@
 #include "ui/calibrationdialog.h"
 #include "ui/clientarea.h"
 #include <QAction>
+#include <QFile>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
@@ -53,6 +55,7 @@ protected:
         // QSettings works its folders out once per process: name this test's.
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config.path());
         qunsetenv("CLEFWORK_LISTEN_FILE");
+        stavebass::historyPath() = [this] { return config.path() + "/history.sqlite"; };
         stavebass::inputsFactory() = [this] {
             auto inputs = std::make_unique<platform::ScriptedInputs>();
             inputs->setDevices(
@@ -65,6 +68,7 @@ protected:
     void TearDown() override {
         WindowTest::TearDown();
         stavebass::inputsFactory() = nullptr;
+        stavebass::historyPath() = [] { return history::defaultPath(); };
     }
     QTemporaryDir config;
     platform::ScriptedInputs* scripted = nullptr;
@@ -94,7 +98,7 @@ TEST_F(Practice, OffByDefaultThenTheTunerShowsWhatIsHeard) {
     w.Start_Click();
     scripted->fail({platform::InputFailure::Gone, "The input \"Bass\" has gone away."});
     EXPECT_TRUE(QTest::qWaitFor([&] { return !w.listenbass->isChecked(); }, 2000));
-    EXPECT_EQ(boxes, QStringList{"The input \"Bass\" has gone away."});
+    EXPECT_EQ(boxes, QStringList{"The input \"Bass\" has gone away."}) << boxes.join("|").toStdString();
     EXPECT_FALSE(w.statusBar()->isVisible());
     EXPECT_TRUE(w.Timer1->isActive());
     w.Stop_Click();
@@ -176,12 +180,25 @@ TEST_F(Practice, VerdictsMarkTheHeadsAndTheScoreCounts) {
     EXPECT_EQ(w.scoreLabel->text().toStdString(),
               "This bar 1/4   Session 1/4 (25 %)   Streak 0, best 1   You play 10 ms late");
 
-    // The marks leave with the bar; Start begins a new session.
+    // The marks leave with the bar, and the bar goes into the history; Stop ends the session
+    // there, Start begins a new one.
     tick();
     for (std::size_t p = 1; p <= 4; ++p) {
         EXPECT_FALSE(w.marks[p].has_value());
     }
-    w.Stop_Click();
+    w.Stop->click();
+    ASSERT_TRUE(w.historyWriter->flush());
+    const QString csv = config.path() + "/history.csv";
+    QString error;
+    ASSERT_TRUE(history::exportCsv(config.path() + "/history.sqlite", csv, error))
+        << error.toStdString();
+    QFile file(csv);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(file.readAll());
+    for (const char* verdict : {",right,", ",wrong,", ",octave,", ",missed,"}) {
+        EXPECT_TRUE(text.contains(QString::fromLatin1(verdict))) << verdict;
+    }
+    EXPECT_EQ(text.count(QLatin1Char('\n')), 1 + 4) << "the header and the bar's four beats";
     w.Start->click();
     EXPECT_EQ(w.score.judged, 0);
     w.Stop_Click();

@@ -36,6 +36,8 @@ void stavebass::stoppressed() {
         countInTimer->stop();
     }
     countInBeat = 0;
+    // A Stop or Pause ends the session kept in the history; Start begins the next.
+    endhistory();
 }
 
 void stavebass::countinbegin() {

@@ -3,7 +3,9 @@
 // Nothing of it runs inside a tick, and nothing at all while listening is off.
 #include "engine/notes.h"
 #include "platform/clock.h"
+#include "platform/msgbox.h"
 #include "sound/midi_out.h"
+#include "stave/stave_table.h"
 #include "ui/clientarea.h"
 #include "ui/editcombo.h"
 #include "ui/stavebass.h"
@@ -19,6 +21,18 @@
 #include <algorithm>
 
 namespace {
+
+// The line or space a name is written on: diatonic steps above E0 (the bottom line G0 is 2),
+// counted where the note is written, so an 8va note an octave down.
+int writtenPlace(const std::string& name) {
+    static const std::string letters = "EFGABCD";
+    const std::optional<StavePlace> place = staveLookup(name);
+    if (name.size() < 2 || letters.find(name[0]) == std::string::npos) {
+        return 0;
+    }
+    const int octave = name.back() - '0' - (place && place->ottava ? 1 : 0);
+    return static_cast<int>(letters.find(name[0])) + 7 * octave;
+}
 
 QColor colourOf(listen::Verdict v) {
     switch (v) {
@@ -78,6 +92,7 @@ stavebass::BeatHeard stavebass::beatabouttosound() {
 
 void stavebass::judgebeat(const BeatHeard& beat) {
     if (beat.position == 1) {
+        storehistory(); // the bar before, as judged so far
         ++barSerial;
         barDrawn = !nextBarCopy[1].empty();
         for (std::size_t p = 1; p <= 4; ++p) {
@@ -94,7 +109,9 @@ void stavebass::judgebeat(const BeatHeard& beat) {
     const int64_t time =
         MIDI_OUT::firstSendNanos != 0 ? MIDI_OUT::firstSendNanos : platform::monotonicNanos();
     const int64_t id = beatSerial++;
-    beatPlaces[id] = {barSerial, beat.position};
+    const auto p = static_cast<std::size_t>(beat.position);
+    beatPlaces[id] = {barSerial, beat.position, QString::fromStdString(currentBar[p]),
+                      beat.expectedMidi, QDateTime::currentDateTimeUtc()};
     while (beatPlaces.size() > 32) {
         beatPlaces.erase(beatPlaces.begin());
     }
@@ -109,7 +126,20 @@ void stavebass::judgebeat(const BeatHeard& beat) {
 void stavebass::applyjudgements(const std::vector<listen::Judgement>& judged) {
     for (const listen::Judgement& j : judged) {
         const auto place = beatPlaces.find(j.beatId);
-        const bool thisBar = place != beatPlaces.end() && place->second.first == barSerial;
+        const bool thisBar = place != beatPlaces.end() && place->second.bar == barSerial;
+        if (place != beatPlaces.end() && historyOpen) {
+            history::BeatRecord record;
+            record.time = place->second.due;
+            record.written = place->second.written;
+            record.place = writtenPlace(place->second.written.toStdString());
+            record.expectedMidi = place->second.expectedMidi;
+            if (j.verdict != listen::Verdict::Missed) {
+                record.playedMidi = j.playedMidi;
+                record.offsetMs = j.offsetMs;
+            }
+            record.verdict = j.verdict;
+            barRecords.push_back(record);
+        }
         score.add(j, thisBar);
         if (thisBar) {
             Mark mark;
@@ -117,7 +147,7 @@ void stavebass::applyjudgements(const std::vector<listen::Judgement>& judged) {
             if (j.verdict == listen::Verdict::Wrong || j.verdict == listen::Verdict::Octave) {
                 mark.played = heardName(j.playedMidi);
             }
-            marks[static_cast<std::size_t>(place->second.second)] = mark;
+            marks[static_cast<std::size_t>(place->second.position)] = mark;
             Image3->update();
         }
     }
@@ -145,6 +175,7 @@ void stavebass::judgelater() {
 }
 
 void stavebass::newsession() {
+    endhistory();
     matcher.reset();
     matcher.setLatencyNanos(
         static_cast<int64_t>(QSettings(QStringLiteral("clefwork"), QStringLiteral("clefwork"))
@@ -159,6 +190,58 @@ void stavebass::newsession() {
     }
     showscore();
     Image3->update();
+    beginhistory();
+}
+
+std::function<QString()>& stavebass::historyPath() {
+    static std::function<QString()> path = [] { return history::defaultPath(); };
+    return path;
+}
+
+void stavebass::beginhistory() {
+    if (!historyWriter) {
+        historyWriter = std::make_unique<history::Writer>(historyPath()());
+        // Each arrives once: practice goes on without history, or with a fresh file.
+        connect(historyWriter.get(), &history::Writer::failed, this,
+                [](const QString& message) { platform::messageBox(message); });
+        connect(historyWriter.get(), &history::Writer::movedAside, this,
+                [](const QString& message, const QString&) { platform::messageBox(message); });
+    }
+    history::SessionRecord session;
+    session.started = QDateTime::currentDateTimeUtc();
+    session.key = Keysignature->text();
+    session.fret = fretposition->text();
+    session.string = Stringchoice->text();
+    session.distance = intervaldistance->text();
+    session.diatonic = diatonicOnly;
+    session.odds = accif->text();
+    session.alternate = alternateFromIndex;
+    session.pitch = aspitch->text();
+    session.tempoStart = tempo;
+    session.tempoEnd = tempo;
+    session.input = listener ? listener->inputId() : QString();
+    if (session.input.isNull()) {
+        session.input = QLatin1String("");
+    }
+    historySession = historyWriter->beginSession(session);
+    historyOpen = true;
+    barRecords.clear();
+}
+
+void stavebass::storehistory() {
+    if (historyOpen && !barRecords.empty()) {
+        historyWriter->storeBar(historySession, std::move(barRecords));
+    }
+    barRecords.clear();
+}
+
+void stavebass::endhistory() {
+    if (!historyOpen) {
+        return;
+    }
+    storehistory();
+    historyWriter->endSession(historySession, QDateTime::currentDateTimeUtc(), tempo);
+    historyOpen = false;
 }
 
 void stavebass::showscore() {

@@ -103,15 +103,17 @@ void stavebass::startlistening() {
         listenfailed(QString::fromStdString(platform::input_text::noInput()));
         return;
     }
-    newsession();
     // A failure to start comes back through the listener's failed signal.
-    listener->start(id);
+    if (listener->start(id)) {
+        newsession();
+    }
 }
 
 void stavebass::stoplistening() {
     if (listener) {
         listener->stop();
     }
+    endhistory();
     listenbass->setChecked(false);
     marks = {};
     if (judgeTimer != nullptr) {

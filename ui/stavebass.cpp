@@ -94,6 +94,8 @@ stavebass::~stavebass() {
     if (listener) {
         listener->stop();
     }
+    endhistory();
+    historyWriter.reset(); // writes what is queued
     if (!unloaded) {
         Form_Unload();
     }

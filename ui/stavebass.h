@@ -10,11 +10,13 @@
 #include "engine/practice_state.h"
 
 #include <QColor>
+#include <QDateTime>
 #include <QImage>
 #include <QMainWindow>
 #include <QPixmap>
 #include <QPointer>
 
+#include "history/writer.h"
 #include "listen/listener.h"
 #include "listen/matcher.h"
 #include "ui/devicelist.h"
@@ -249,8 +251,26 @@ public:
     bool barDrawn = false; // the bar being played was drawn at its first beat
     // Where the heads of that bar stand on the stave: the hand-over at beat 4 moves the bar
     // being played on before the stave changes at the next beat 1.
-    std::array<std::pair<int16_t, int16_t>, 5> markedHeads{};  // (type, height) by position
-    std::map<int64_t, std::pair<int64_t, int16_t>> beatPlaces; // beat id -> (bar, position)
+    std::array<std::pair<int16_t, int16_t>, 5> markedHeads{}; // (type, height) by position
+    struct BeatPlace {
+        int64_t bar = 0;
+        int16_t position = 0;
+        QString written; // the written name, for the history
+        int expectedMidi = 0;
+        QDateTime due;
+    };
+    std::map<int64_t, BeatPlace> beatPlaces; // by beat id
+
+    // ---- practice history (ui/judging.cpp): sessions and judged beats kept in SQLite ----
+    std::unique_ptr<history::Writer> historyWriter; // made at the first session
+    history::Writer::SessionToken historySession = 0;
+    bool historyOpen = false;
+    std::vector<history::BeatRecord> barRecords; // judged since they were last stored
+    // Where the history goes: ~/.local/share/clefwork/history.sqlite, or a test's file.
+    static std::function<QString()>& historyPath();
+    void beginhistory();
+    void storehistory();
+    void endhistory();
     int64_t beatSerial = 0;
     QLabel* scoreLabel = nullptr;
     QTimer* judgeTimer = nullptr;

@@ -81,6 +81,7 @@ bool waitForVerdicts(stavebass& w, int count, int timeoutMs) {
 int hearItself(stavebass& w, const QString& out, const QString& folder) {
     // The chosen input and the latency go into the temporary folder, not the player's own.
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder);
+    stavebass::historyPath() = [folder] { return folder + QStringLiteral("/history.sqlite"); };
     QSettings(QStringLiteral("clefwork"), QStringLiteral("clefwork"))
         .setValue(QStringLiteral("listen/input"), QStringLiteral("loopback"));
     QTimer::singleShot(0, [&w] {
@@ -114,6 +115,7 @@ int hearItself(stavebass& w, const QString& out, const QString& folder) {
 
 int hearWrongNotes(stavebass& w, const QString& out, const QString& folder) {
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder);
+    stavebass::historyPath() = [folder] { return folder + QStringLiteral("/history.sqlite"); };
     // The generator starts every run from the same state, so a second window with the same
     // settings plays the same bars: ask it which notes come.
     struct Planned {
