@@ -93,5 +93,5 @@ void CalibrationDialog::finish() {
     results->setText(text);
     finished = true;
     startButton->setEnabled(true);
-    emit done(result.trusted, result.medianMs);
+    emit calibrated(result.trusted, result.medianMs);
 }

@@ -34,7 +34,7 @@ public:
 
 signals:
     void clicked(int index, qint64 nanos);
-    void done(bool trusted, double latencyMs);
+    void calibrated(bool trusted, double latencyMs);
 
 private:
     void click();

@@ -165,7 +165,7 @@ void stavebass::calibrate_Click() {
     if (calibrationPeriodMs > 0) {
         dialog.periodMs = calibrationPeriodMs;
     }
-    connect(&dialog, &CalibrationDialog::done, this, [this](bool trusted, double latencyMs) {
+    connect(&dialog, &CalibrationDialog::calibrated, this, [this](bool trusted, double latencyMs) {
         if (trusted) {
             settings().setValue(QStringLiteral("listen/latencyMs"), latencyMs);
             matcher.setLatencyNanos(static_cast<int64_t>(latencyMs * 1e6));
