@@ -93,11 +93,13 @@ shot() { import -window root "$work/$1.png"; }
 analyse() { python3 "$work/analyse.py" "$@"; }
 cat >"$work/analyse.py" <<'PY'
 # Pixel checks on screenshots.  Coordinates below are in the window's client area (under the menu
-# bar); the client origin is found by matching the logo, which sits at the client's corner.
+# bar); the client origin is found by matching the logo, which the window shows 216 pixels wide
+# (smoothly scaled), centred in the 85-pixel band at the client's top-left corner.
 import subprocess, sys
 
-def load(path):
-    out = subprocess.run(["convert", path, "-depth", "8", "ppm:-"], check=True,
+def load(path, resize=None):
+    args = ["convert", path] + (["-filter", "Triangle", "-resize", resize] if resize else [])
+    out = subprocess.run(args + ["-depth", "8", "ppm:-"], check=True,
                          capture_output=True).stdout
     # P6\n<w> <h>\n255\n<data>
     parts = out.split(b"\n", 3)
@@ -110,13 +112,14 @@ def px(img, x, y):
     return d[i], d[i + 1], d[i + 2]
 
 def origin(shot, logo, wx, wy):
-    s, l = load(shot), load(logo)
+    s, l = load(shot), load(logo, "216x")
+    top = (85 - l[1]) // 2
     best = None
     for dy in range(0, 64):
         for dx in range(0, 8):
             bad = 0
             for (lx, ly) in [(x, y) for y in range(4, 40, 5) for x in range(4, 200, 9)]:
-                a, b = px(s, wx + dx + lx, wy + dy + ly), px(l, lx, ly)
+                a, b = px(s, wx + dx + lx, wy + dy + top + ly), px(l, lx, ly)
                 bad += sum(abs(p - q) for p, q in zip(a, b)) > 24
             if best is None or bad < best[0]:
                 best = (bad, dx, dy)
