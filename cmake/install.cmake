@@ -4,6 +4,7 @@
 #   <prefix>/share/applications/                the desktop entry
 #   <prefix>/share/icons/hicolor/<n>x<n>/apps/  the icon
 #   <prefix>/share/metainfo/                    the AppStream metadata
+#   <prefix>/share/doc/clefwork/copyright        the licence, GPL-3.0-or-later
 # The program finds its folder as <exe>/../share/clefwork, so any prefix works.
 set(CLEFWORK_APP_ID org.clefwork.Clefwork)
 set(CLEFWORK_PACKAGING_DIR ${PROJECT_SOURCE_DIR}/packaging)
@@ -67,7 +68,10 @@ set(CPACK_PACKAGE_VENDOR "Clefwork developers")
 set(CPACK_PACKAGE_CONTACT "Clefwork developers <maintainers@clefwork.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "bass guitar sight-reading trainer")
 set(CPACK_PACKAGE_DESCRIPTION
-    "Clefwork teaches a bass guitarist to read notes from a bass stave at tempo. It beats four-beat bars, shows the bar being played and the next one, names the notes, and sounds a metronome click or the written note through a built-in synthesiser or an ALSA MIDI port.")
+    "Clefwork teaches a bass guitarist to read notes from a bass stave at tempo. It beats four-beat bars, shows the bar being played and the next one, names the notes, and sounds a metronome click or the written note through a built-in synthesiser or an ALSA MIDI port. It can listen to the bass (audio or MIDI input) and judge every beat, keeps a practice history, counts in a bar, is driven from the keyboard, and has a tempo trainer that raises the tempo every few bars or follows how well the player plays. Licence: GPL-3.0-or-later.")
+# The licence: GPL-3.0-or-later (Qt Charts and aubio are GPL-3), in Debian's place for it.
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/COPYING)
+install(FILES ${PROJECT_SOURCE_DIR}/COPYING DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME copyright)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

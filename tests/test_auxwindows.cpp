@@ -372,11 +372,20 @@ TEST(HelpFile, TheCompiledHelpAndItsPagesShip) {
     const QDir shipped(
         qEnvironmentVariable("CLEFWORK_TEST_DATA", QStringLiteral(CLEFWORK_TEST_DATA)));
     for (const char* page :
-         {"index.html", "setup.html", "stave.html", "skins.html", "fretboard.html"}) {
+         {"index.html", "setup.html", "stave.html", "skins.html", "fretboard.html",
+          "listening.html", "aids.html"}) {
         SCOPED_TRACE(page);
         QFile f(shipped.filePath(QStringLiteral("help/") + page));
         ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << "build the help_file target";
-        EXPECT_TRUE(f.readAll().contains("</html>"));
+        const QString html = QString::fromUtf8(f.readAll());
+        EXPECT_TRUE(html.contains("</html>"));
+        // Every picture a page shows ships beside it.
+        const QRegularExpression image(QStringLiteral("<img src=\"([^\"]+)\""));
+        for (auto it = image.globalMatch(html); it.hasNext();) {
+            const QString picture = it.next().captured(1);
+            EXPECT_TRUE(QImage(shipped.filePath(QStringLiteral("help/") + picture)).width() > 0)
+                << picture.toStdString();
+        }
     }
     QFile chm(shipped.filePath(QStringLiteral("Fretlore Help.chm")));
     if (!chm.exists()) {

@@ -141,6 +141,9 @@ void stavebass::applyjudgements(const std::vector<listen::Judgement>& judged) {
             barRecords.push_back(record);
         }
         score.add(j, thisBar);
+        if (place != beatPlaces.end()) {
+            trainerverdict(place->second.bar, j.verdict);
+        }
         if (thisBar) {
             Mark mark;
             mark.verdict = j.verdict;

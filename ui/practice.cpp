@@ -49,6 +49,7 @@ void stavebass::buildPractice() {
             [](bool on) { settings().setValue(QStringLiteral("practice/countIn"), on); });
     listenbass->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
     buildKeys();
+    buildTrainer();
     connect(inputchoice, &QAction::triggered, this, [this] { inputchoice_Click(); });
     connect(calibrate, &QAction::triggered, this, [this] { calibrate_Click(); });
     // Start begins a new session of judged beats; Stop and Pause keep it.
@@ -122,9 +123,7 @@ void stavebass::stoplistening() {
     if (Image3 != nullptr) {
         Image3->update();
     }
-    if (tuner != nullptr) {
-        statusBar()->hide();
-    }
+    showstatusbar();
 }
 
 void stavebass::listenfailed(const QString& message) {
@@ -188,7 +187,7 @@ void stavebass::showtuner() {
     heardText.clear();
     inputLevelDb = -120.0;
     levelheard(-120.0, 0, 0.0);
-    statusBar()->show();
+    showstatusbar();
 }
 
 void stavebass::levelheard(double dB, int midi, double cents) {

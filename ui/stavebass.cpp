@@ -325,11 +325,15 @@ void stavebass::onTimer1() {
         return;
     }
     tickRunning = true;
+    const bool endsBar = beatNumber == 4;
     const BeatHeard beat = beatabouttosound();
     MIDI_OUT::firstSendNanos = 0;
     Timer1_Timer();
     tickRunning = false;
     if (beat.listening) {
         judgebeat(beat);
+    }
+    if (endsBar) {
+        trainerbarended();
     }
 }

@@ -19,6 +19,7 @@
 #include "history/writer.h"
 #include "listen/listener.h"
 #include "listen/matcher.h"
+#include "listen/trainer.h"
 #include "ui/devicelist.h"
 
 #include <array>
@@ -284,6 +285,22 @@ public:
     void showscore();
     // Paints the marks of the judged notes over the stave (the kept surface stays as it is).
     void paintmarks(QPainter& painter);
+
+    // ---- the tempo trainer (ui/trainer.cpp): off at every start, its settings kept ----
+    QAction* tempotrainer = nullptr; // "Tempo Trainer…"
+    QLabel* trainerLabel = nullptr;  // in the status bar while the trainer is on
+    bool trainerOn = false;
+    listen::TrainerSettings trainerSettings;
+    listen::TrainerRun trainerRun;
+    std::map<int64_t, listen::BarVerdicts> trainerBars; // verdicts by bar, for follow me
+    int64_t trainerDecidedBar = 0;                      // the last bar follow me decided on
+    void buildTrainer();
+    void tempotrainer_Click();
+    void settrainer(bool on, const listen::TrainerSettings& chosen);
+    void trainerbarended(); // at the end of the tick that ends a bar
+    void trainerverdict(int64_t bar, listen::Verdict verdict);
+    void showtrainer();
+    void showstatusbar(); // the status bar while listening or while the trainer is on
 
     // Loads the stave picture and the sprites from the program's folder (stave/draw.cpp).
     void loadSprites();

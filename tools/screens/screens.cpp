@@ -1,10 +1,12 @@
 // Takes pictures of the main window as a player sees it, for looking at and for the help pages:
-//   clefwork_screens <output folder> [listen | wrong]
+//   clefwork_screens <output folder> [listen | wrong | aids]
 // With "listen" it plays for real through the built-in synthesiser (CLEFWORK_AUDIO_DRIVER=file
 // serves where there is no sound card), calibrates the latency on its own output, plays eight
 // judged bars while listening to itself and photographs them; it fails below 95 % right.  With
 // "wrong" it renders a take of the coming bars with every second beat a tone too high, listens
-// to it through the file input and fails unless exactly those beats are judged wrong.
+// to it through the file input and fails unless exactly those beats are judged wrong.  With
+// "aids" it photographs the Practice menu, the count-in, and the tempo trainer's dialog and its
+// status bar after six bars.
 // Run it under a real X server (Xvfb) for the real window system, or offscreen.  It plays a few
 // bars into the window with a recording MIDI device, so nothing sounds, and photographs the
 // designed look and every skin, with both hidden lists shown.
@@ -16,16 +18,20 @@
 #include "ui/calibrationdialog.h"
 #include "ui/editcombo.h"
 #include "ui/stavebass.h"
+#include "ui/trainerdialog.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
 #include <QSettings>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -49,6 +55,70 @@ QImage photograph(stavebass& w) {
         }
     }
     return w.grab().toImage();
+}
+
+// Any top-level widget as the screen shows it (a dialog, an open menu).
+QImage photographWidget(QWidget& widget) {
+    QCoreApplication::processEvents();
+    QTest::qWait(100);
+    if (QScreen* screen = widget.screen();
+        screen != nullptr && QGuiApplication::platformName() == "xcb") {
+        const QPixmap shot = screen->grabWindow(widget.winId());
+        if (!shot.isNull()) {
+            return shot.toImage();
+        }
+    }
+    return widget.grab().toImage();
+}
+
+bool savePhoto(const QImage& image, const QString& file) {
+    const bool saved = image.save(file);
+    std::printf("%s%s\n", saved ? "" : "could not write ", qPrintable(file));
+    return saved;
+}
+
+// The practice aids: the Practice menu, the tempo trainer's dialog and the window with the
+// trainer in its status bar after a few bars, and the count-in under way.
+int practiceAids(stavebass& w, const QString& out, const QString& folder) {
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder);
+    int failed = 0;
+    w.countin->setChecked(true);
+    w.temposcroll->setValue(96);
+    w.practice->popup(w.mapToGlobal(QPoint(120, 0)));
+    failed += savePhoto(photographWidget(*w.practice), out + QStringLiteral("/practice-menu.png"))
+                  ? 0
+                  : 1;
+    w.practice->hide();
+    QTimer::singleShot(0, [&] {
+        auto* dialog = w.findChild<TrainerDialog*>();
+        if (dialog == nullptr) {
+            return;
+        }
+        dialog->onBox->setChecked(true);
+        dialog->target->setValue(120);
+        dialog->step->setValue(4);
+        dialog->bars->setValue(2);
+        failed += savePhoto(photographWidget(*dialog), out + QStringLiteral("/trainer-dialog.png"))
+                      ? 0
+                      : 1;
+        dialog->accept();
+    });
+    w.tempotrainer_Click();
+    // The count-in: two clicks of four sounded.
+    w.startpressed();
+    w.countInTimer->stop();
+    w.countintick();
+    w.countintick();
+    w.countintick();
+    failed += savePhoto(photograph(w), out + QStringLiteral("/window-count-in.png")) ? 0 : 1;
+    w.countintick(); // the fourth click starts the bar
+    w.Timer1->stop();
+    for (int beat = 0; beat < 25; ++beat) {
+        w.onTimer1(); // six bars and the seventh drawn: three steps of the trainer
+    }
+    failed += savePhoto(photograph(w), out + QStringLiteral("/window-trainer.png")) ? 0 : 1;
+    std::printf("%s\n", qPrintable(w.trainerLabel->text()));
+    return failed == 0 && w.tempo == 108 ? 0 : 1;
 }
 
 // Every picture plays with these: Bb, with flats, sharps and naturals to see, all over the
@@ -84,7 +154,7 @@ int hearItself(stavebass& w, const QString& out, const QString& folder) {
     stavebass::historyPath() = [folder] { return folder + QStringLiteral("/history.sqlite"); };
     QSettings(QStringLiteral("clefwork"), QStringLiteral("clefwork"))
         .setValue(QStringLiteral("listen/input"), QStringLiteral("loopback"));
-    QTimer::singleShot(0, [&w] {
+    QTimer::singleShot(0, [&w, out] {
         auto* dialog = w.findChild<CalibrationDialog*>();
         if (dialog == nullptr) {
             return;
@@ -94,6 +164,7 @@ int hearItself(stavebass& w, const QString& out, const QString& folder) {
             std::printf("calibration did not finish\n");
         }
         std::printf("calibration:\n%s\n", qPrintable(dialog->results->text()));
+        savePhoto(photographWidget(*dialog), out + QStringLiteral("/calibration.png"));
         dialog->reject();
     });
     w.calibrate_Click();
@@ -223,7 +294,7 @@ int hearWrongNotes(stavebass& w, const QString& out, const QString& folder) {
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     if (argc < 2) {
-        std::fprintf(stderr, "usage: clefwork_screens <output folder>\n");
+        std::fprintf(stderr, "usage: clefwork_screens <output folder> [listen | wrong | aids]\n");
         return 2;
     }
     const QString out = QString::fromLocal8Bit(argv[1]);
@@ -251,6 +322,9 @@ int main(int argc, char** argv) {
     }
     w.move(0, 0);
     practiseSettings(w);
+    if (mode == "aids") {
+        return practiceAids(w, out, folder.path());
+    }
     if (mode == "listen" || mode == "wrong") {
         return mode == "listen" ? hearItself(w, out, folder.path())
                                 : hearWrongNotes(w, out, folder.path());
