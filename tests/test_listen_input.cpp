@@ -707,11 +707,18 @@ TEST(Loopback, HearsWhatTheSynthesiserPlaysAndLeavesTheOutputAsItWas) {
     EXPECT_EQ(note.midi, 40);
     // Heard where it was rendered: the next audio period after the message.
     EXPECT_NEAR(static_cast<double>(note.onsetNanos - sent) / ms, 5.0, 20.0);
+    // The level comes in its own queued reports; on a busy machine the loud one may still be
+    // on its way when the note is.
     double loudest = -200.0;
-    for (const QList<QVariant>& args : level) {
-        loudest = std::max(loudest, args.at(0).toDouble());
-    }
-    EXPECT_GT(loudest, -30.0);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            for (const QList<QVariant>& args : level) {
+                loudest = std::max(loudest, args.at(0).toDouble());
+            }
+            return loudest > -30.0;
+        },
+        1000))
+        << "loudest " << loudest << " dB";
     listener.stop();
     EXPECT_TRUE(audio.running()) << "the output stopped when the tap went";
     EXPECT_EQ(failed.count(), 0);
