@@ -235,6 +235,44 @@ struct NoteDetector::Impl {
         return residual(middle, to) < residual(from, middle) * std::pow(10.0, -p.fadeDb / 10.0);
     }
 
+    // Whether what came in at onset dies away by now: the samples less the continuation of
+    // whatever rang before (the shift, past the decision time, that best repeats the stretch
+    // just before the onset), its energy over the first stretch after the onset against the
+    // last one.  A click or a drum over a ringing string, or before a slow attack, fades; a
+    // plucked string does not.
+    bool newEnergyFades(int64_t onset, int64_t now) const {
+        const int64_t stretch = p.sampleRate / 50;
+        if (now - onset < 3 * stretch) {
+            return false;
+        }
+        const int64_t least = now - onset;
+        const int64_t before = onset - stretch;
+        // The shift that repeats the stretch before the onset best, searched over one longest
+        // period; none when it did not repeat (silence, noise).
+        int64_t shift = 0;
+        double best = 0.5;
+        if (before - least - maxLag >= ringStart() && meanSquare(before, onset) > 1e-9) {
+            for (int64_t s = least; s <= least + maxLag; ++s) {
+                const double d = crossDifference(before, onset, s);
+                if (d < best) {
+                    best = d;
+                    shift = s;
+                }
+            }
+        }
+        auto residual = [&](int64_t a, int64_t b) {
+            double sum = 0.0;
+            for (int64_t i = a; i < b; ++i) {
+                const double d = static_cast<double>(at(i)) - (shift > 0 ? at(i - shift) : 0.0f);
+                sum += d * d;
+            }
+            return sum;
+        };
+        const double early = residual(onset, onset + stretch);
+        const double late = residual(now - stretch, now);
+        return late < early * std::pow(10.0, -p.transientDropDb / 10.0);
+    }
+
     // Autocorrelation at lag over [from, to - lag), per sample.
     double periodicEnergy(int64_t from, int64_t to, int lag) const {
         double sum = 0.0;
@@ -362,9 +400,12 @@ struct NoteDetector::Impl {
         // Octave guard on the samples after the pluck.
         // The samples after the pluck, skipping its first few milliseconds (and whatever click
         // came with it) when the decision time leaves more than the longest lags need.
-        const int64_t from =
-            std::max({w.onset + p.sampleRate / 200, now - 2 * maxLag - p.hopSize, ringStart()});
+        // Only as many as the longest lag measured needs, so that a click on the pluck stays
+        // out of a higher note's measure.
         const double period = p.sampleRate / midiToHz(midi);
+        const int64_t need = 2 * std::min<int64_t>(maxLag, static_cast<int64_t>(3.0 * period) + 1);
+        const int64_t from =
+            std::max({w.onset + p.sampleRate / 200, now - need - p.hopSize, ringStart()});
         auto [lag, diff] = bestNear(from, now, period);
         if (lag == 0) {
             return;
@@ -403,6 +444,9 @@ struct NoteDetector::Impl {
         if (key < p.lowestMidi || key > p.highestMidi) {
             return;
         }
+        if (newEnergyFades(w.onset, now)) {
+            return;
+        }
         // A thump (the metronome's bass drum) dies away within the decision time; a plucked
         // string does not.
         // Levels over whole periods, so that a spiky low waveform's troughs do not count.
@@ -424,6 +468,12 @@ struct NoteDetector::Impl {
         // neither.
         // aubio may report one pluck twice (its rise and its peak): both land on one attack.
         if (lastMidi > 0.0 && w.onset - lastOnset < p.sampleRate / 40) {
+            return;
+        }
+        // aubio reports onsets closer together than notes come (so that one after a click it
+        // rejected still finds the note): the shortest gap between notes is kept here.
+        if (lastMidi > 0.0 &&
+            static_cast<double>(w.onset - lastOnset) < p.minNoteGapMs * p.sampleRate / 1000.0) {
             return;
         }
         const int64_t span = std::max<int64_t>(2 * chosenLag, p.sampleRate / 50);

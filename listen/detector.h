@@ -31,7 +31,9 @@ struct DetectorParams {
     std::string onsetMethod = "energy";
     int onsetWindow = 0;
     double onsetThreshold = 0.3;
-    double minInterOnsetMs = 120.0;
+    double minInterOnsetMs = 40.0;
+    // The shortest gap between two notes reported.
+    double minNoteGapMs = 120.0;
     // Level gate: a note must reach this level (dBFS, per hop) after its onset.
     double gateDb = -50.0;
     // How long after the onset the pitch is decided (the event's latency), and the least
@@ -49,6 +51,9 @@ struct DetectorParams {
     // A note whose level falls by more than this within the decision time is a thump, not a
     // plucked string.
     double sustainDropDb = 12.0;
+    // An onset whose new energy (the samples less the continuation of what rang before) falls
+    // by more than this within the decision time is a click or a drum, not a pluck.
+    double transientDropDb = 6.0;
     int lowestMidi = 28;
     int highestMidi = 68;
 
