@@ -7,6 +7,8 @@
 //    at one, two and three times the voted period; when a multiple repeats clearly better, the
 //    note is that many times lower.
 //  - periodicity gate: noise, clicks and thumps are not periodic at any bass pitch.
+//  - transient guard: what is new at the onset (the samples less the continuation of what rang
+//    before) must last; a metronome's click or drum over a ringing string dies away.
 //  - ringing guard: an onset on the pitch that is already sounding is a new pluck only when the
 //    periodic energy (autocorrelation at the period) rises across it; a click over a ringing
 //    note does not raise it.

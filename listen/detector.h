@@ -26,8 +26,9 @@ struct DetectorParams {
     // noise at 20 dB SNR (hfc, complex and mkl find none; specflux and kl most miss).
     std::string pitchMethod = "yinfft";
     double pitchTolerance = 0.0;
-    // aubio's onset function, its peak-picking threshold and the shortest gap between onsets.
-    // onsetWindow 0 takes a quarter of the pitch window.
+    // aubio's onset function, its peak-picking threshold and the shortest gap between onsets
+    // (shorter than between notes, so that a pluck just after a click it rejects still gets an
+    // onset of its own).  onsetWindow 0 takes a quarter of the pitch window.
     std::string onsetMethod = "energy";
     int onsetWindow = 0;
     double onsetThreshold = 0.3;
