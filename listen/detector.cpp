@@ -511,6 +511,13 @@ struct NoteDetector::Impl {
         out.push_back(note);
     }
 
+    // Where the decision time of an onset starts: its attack, or when aubio heard it well after
+    // the rise it was placed on (a click just before a slow attack), nearer the report, so that
+    // the decision has as much of the note itself.
+    int64_t heardFrom(const Waiting& w) const {
+        return std::max(w.onset, w.reported - p.sampleRate / 50);
+    }
+
     void hop(std::vector<DetectedNote>& out) {
         const int64_t start = analysed;
         double sum = 0.0;
@@ -540,7 +547,7 @@ struct NoteDetector::Impl {
         for (Waiting& w : waiting) {
             if (w.decideAt == 0 && analysed >= w.reported + p.sampleRate / 40) {
                 w.onset = refine(w.reported, analysed);
-                w.decideAt = std::max<int64_t>(analysed, w.onset + decision);
+                w.decideAt = std::max<int64_t>(analysed, heardFrom(w) + decision);
             }
         }
 
@@ -566,8 +573,8 @@ struct NoteDetector::Impl {
                 // first thought, the decision waits for as much of the note.
                 next.placed = true;
                 next.onset = refine(next.reported, end);
-                if (next.onset + decision > analysed + p.hopSize) {
-                    next.decideAt = next.onset + decision;
+                if (heardFrom(next) + decision > analysed + p.hopSize) {
+                    next.decideAt = heardFrom(next) + decision;
                     break;
                 }
             }
