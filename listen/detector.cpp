@@ -399,11 +399,9 @@ struct NoteDetector::Impl {
                          near.end());
         double midi = near[near.size() / 2];
 
-        // Octave guard on the samples after the pluck.
-        // The samples after the pluck, skipping its first few milliseconds (and whatever click
-        // came with it) when the decision time leaves more than the longest lags need.
-        // Only as many as the longest lag measured needs, so that a click on the pluck stays
-        // out of a higher note's measure.
+        // Octave guard on the samples after the pluck: skipping its first few milliseconds, and
+        // no more of them than the longest lag measured needs, so that a click on the pluck
+        // stays out of the measure when the decision time leaves enough.
         const double period = p.sampleRate / midiToHz(midi);
         const int64_t need = 2 * std::min<int64_t>(maxLag, static_cast<int64_t>(3.0 * period) + 1);
         const int64_t from =
@@ -433,7 +431,21 @@ struct NoteDetector::Impl {
             chosenDiff = diff;
             chosenLag = lag;
         }
-        if (chosen > 1) {
+        // The other way: a drum's thump under a higher note can carry the vote.  When the samples
+        // repeat as well at a half or a third of the period and what does not repeat there
+        // dies away, the note is the higher one.
+        for (int k : {2, 3}) {
+            if (chosen > 1 || lag / k < minLag) {
+                break;
+            }
+            auto [l, d] = bestNear(from, now, lag / static_cast<double>(k));
+            if (l != 0 && d < std::max(0.25, 2.0 * diff) && shortFading(from, now, l)) {
+                chosen = -k;
+                chosenDiff = d;
+                chosenLag = l;
+            }
+        }
+        if (chosen != 1) {
             // Cents from the measured lag: the tracker's estimate belonged to a harmonic.
             midi = hzToMidi(p.sampleRate / static_cast<double>(chosenLag));
             midi = std::round(midi) + (midi - std::round(midi));
