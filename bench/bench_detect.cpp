@@ -372,6 +372,9 @@ int main(int argc, char** argv) {
     printHeader();
     for (int mi = 0; mi < 3; ++mi) {
         for (const std::string& column : columns) {
+            if (totals[{mi, column}].notes == 0) {
+                continue; // a material left out with --mix
+            }
             printRow(std::string("all ") + bench::mixName(mixes[mi]), column, totals[{mi, column}]);
         }
     }
