@@ -5,7 +5,7 @@
 // aubio-tools on the same WAV files.  Prints tables as it goes; asserts nothing.
 //   bench_detect [--quick] [--methods yin,yinfft,...] [--no-baseline] [--decision MS]
 //                [--onset METHOD] [--threshold T] [--tolerance T] [--verbose]
-//                [--pitch MIDI] [--soundfont NAME-PART]
+//                [--minioi MS] [--pitch MIDI] [--soundfont NAME-PART] [--mix NAME-PART]
 #include "bench/render_bass.h"
 #include "listen/detector.h"
 
@@ -231,7 +231,7 @@ std::vector<std::string> split(const std::string& text) {
 int main(int argc, char** argv) {
     bool quick = false, baseline = true, verbose = false;
     int only = 0;
-    std::string onlyFont;
+    std::string onlyFont, onlyMix;
     std::vector<std::string> methods = {"yin", "yinfast", "yinfft", "mcomb"};
     listen::DetectorParams tuning;
     for (int i = 1; i < argc; ++i) {
@@ -255,6 +255,12 @@ int main(int argc, char** argv) {
             tuning.onsetMethod = argv[++i];
         } else if (arg == "--threshold" && more) {
             tuning.onsetThreshold = std::atof(argv[++i]);
+        } else if (arg == "--minioi" && more) {
+            tuning.minInterOnsetMs = std::atof(argv[++i]);
+        } else if (arg == "--transient" && more) {
+            tuning.transientDropDb = std::atof(argv[++i]);
+        } else if (arg == "--mix" && more) {
+            onlyMix = argv[++i];
         } else if (arg == "--tolerance" && more) {
             tuning.pitchTolerance = std::atof(argv[++i]);
         } else {
@@ -314,6 +320,9 @@ int main(int argc, char** argv) {
         const std::string sfName = std::filesystem::path(sf).stem().string();
         for (int program : programs) {
             for (int mi = 0; mi < 3; ++mi) {
+                if (std::string(bench::mixName(mixes[mi])).find(onlyMix) == std::string::npos) {
+                    continue;
+                }
                 std::map<std::string, Score> group;
                 for (int velocity : velocities) {
                     for (int midi : pitches) {
@@ -363,6 +372,9 @@ int main(int argc, char** argv) {
     printHeader();
     for (int mi = 0; mi < 3; ++mi) {
         for (const std::string& column : columns) {
+            if (totals[{mi, column}].notes == 0) {
+                continue; // a material left out with --mix
+            }
             printRow(std::string("all ") + bench::mixName(mixes[mi]), column, totals[{mi, column}]);
         }
     }

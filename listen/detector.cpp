@@ -7,6 +7,8 @@
 //    at one, two and three times the voted period; when a multiple repeats clearly better, the
 //    note is that many times lower.
 //  - periodicity gate: noise, clicks and thumps are not periodic at any bass pitch.
+//  - transient guard: what is new at the onset (the samples less the continuation of what rang
+//    before) must last; a metronome's click or drum over a ringing string dies away.
 //  - ringing guard: an onset on the pitch that is already sounding is a new pluck only when the
 //    periodic energy (autocorrelation at the period) rises across it; a click over a ringing
 //    note does not raise it.
@@ -235,6 +237,44 @@ struct NoteDetector::Impl {
         return residual(middle, to) < residual(from, middle) * std::pow(10.0, -p.fadeDb / 10.0);
     }
 
+    // Whether what came in at onset dies away by now: the samples less the continuation of
+    // whatever rang before (the shift, past the decision time, that best repeats the stretch
+    // just before the onset), its energy over the first stretch after the onset against the
+    // last one.  A click or a drum over a ringing string, or before a slow attack, fades; a
+    // plucked string does not.
+    bool newEnergyFades(int64_t onset, int64_t now) const {
+        const int64_t stretch = p.sampleRate / 50;
+        if (now - onset < 3 * stretch) {
+            return false;
+        }
+        const int64_t least = now - onset;
+        const int64_t before = onset - stretch;
+        // The shift that repeats the stretch before the onset best, searched over one longest
+        // period; none when it did not repeat (silence, noise).
+        int64_t shift = 0;
+        double best = 0.5;
+        if (before - least - maxLag >= ringStart() && meanSquare(before, onset) > 1e-9) {
+            for (int64_t s = least; s <= least + maxLag; ++s) {
+                const double d = crossDifference(before, onset, s);
+                if (d < best) {
+                    best = d;
+                    shift = s;
+                }
+            }
+        }
+        auto residual = [&](int64_t a, int64_t b) {
+            double sum = 0.0;
+            for (int64_t i = a; i < b; ++i) {
+                const double d = static_cast<double>(at(i)) - (shift > 0 ? at(i - shift) : 0.0f);
+                sum += d * d;
+            }
+            return sum;
+        };
+        const double early = residual(onset, onset + stretch);
+        const double late = residual(now - stretch, now);
+        return late < early * std::pow(10.0, -p.transientDropDb / 10.0);
+    }
+
     // Autocorrelation at lag over [from, to - lag), per sample.
     double periodicEnergy(int64_t from, int64_t to, int lag) const {
         double sum = 0.0;
@@ -359,12 +399,13 @@ struct NoteDetector::Impl {
                          near.end());
         double midi = near[near.size() / 2];
 
-        // Octave guard on the samples after the pluck.
-        // The samples after the pluck, skipping its first few milliseconds (and whatever click
-        // came with it) when the decision time leaves more than the longest lags need.
-        const int64_t from =
-            std::max({w.onset + p.sampleRate / 200, now - 2 * maxLag - p.hopSize, ringStart()});
+        // Octave guard on the samples after the pluck: skipping its first few milliseconds, and
+        // no more of them than the longest lag measured needs, so that a click on the pluck
+        // stays out of the measure when the decision time leaves enough.
         const double period = p.sampleRate / midiToHz(midi);
+        const int64_t need = 2 * std::min<int64_t>(maxLag, static_cast<int64_t>(3.0 * period) + 1);
+        const int64_t from =
+            std::max({w.onset + p.sampleRate / 200, now - need - p.hopSize, ringStart()});
         auto [lag, diff] = bestNear(from, now, period);
         if (lag == 0) {
             return;
@@ -390,7 +431,21 @@ struct NoteDetector::Impl {
             chosenDiff = diff;
             chosenLag = lag;
         }
-        if (chosen > 1) {
+        // The other way: a drum's thump under a higher note can carry the vote.  When the samples
+        // repeat as well at a half or a third of the period and what does not repeat there
+        // dies away, the note is the higher one.
+        for (int k : {2, 3}) {
+            if (chosen > 1 || lag / k < minLag) {
+                break;
+            }
+            auto [l, d] = bestNear(from, now, lag / static_cast<double>(k));
+            if (l != 0 && d < std::max(0.25, 2.0 * diff) && shortFading(from, now, l)) {
+                chosen = -k;
+                chosenDiff = d;
+                chosenLag = l;
+            }
+        }
+        if (chosen != 1) {
             // Cents from the measured lag: the tracker's estimate belonged to a harmonic.
             midi = hzToMidi(p.sampleRate / static_cast<double>(chosenLag));
             midi = std::round(midi) + (midi - std::round(midi));
@@ -401,6 +456,9 @@ struct NoteDetector::Impl {
         }
         const int key = static_cast<int>(std::lround(midi));
         if (key < p.lowestMidi || key > p.highestMidi) {
+            return;
+        }
+        if (newEnergyFades(w.onset, now)) {
             return;
         }
         // A thump (the metronome's bass drum) dies away within the decision time; a plucked
@@ -424,6 +482,12 @@ struct NoteDetector::Impl {
         // neither.
         // aubio may report one pluck twice (its rise and its peak): both land on one attack.
         if (lastMidi > 0.0 && w.onset - lastOnset < p.sampleRate / 40) {
+            return;
+        }
+        // aubio reports onsets closer together than notes come (so that one after a click it
+        // rejected still finds the note): the shortest gap between notes is kept here.
+        if (lastMidi > 0.0 &&
+            static_cast<double>(w.onset - lastOnset) < p.minNoteGapMs * p.sampleRate / 1000.0) {
             return;
         }
         const int64_t span = std::max<int64_t>(2 * chosenLag, p.sampleRate / 50);
@@ -459,6 +523,13 @@ struct NoteDetector::Impl {
         out.push_back(note);
     }
 
+    // Where the decision time of an onset starts: its attack, or when aubio heard it well after
+    // the rise it was placed on (a click just before a slow attack), nearer the report, so that
+    // the decision has as much of the note itself.
+    int64_t heardFrom(const Waiting& w) const {
+        return std::max(w.onset, w.reported - p.sampleRate / 50);
+    }
+
     void hop(std::vector<DetectedNote>& out) {
         const int64_t start = analysed;
         double sum = 0.0;
@@ -488,7 +559,7 @@ struct NoteDetector::Impl {
         for (Waiting& w : waiting) {
             if (w.decideAt == 0 && analysed >= w.reported + p.sampleRate / 40) {
                 w.onset = refine(w.reported, analysed);
-                w.decideAt = std::max<int64_t>(analysed, w.onset + decision);
+                w.decideAt = std::max<int64_t>(analysed, heardFrom(w) + decision);
             }
         }
 
@@ -514,8 +585,8 @@ struct NoteDetector::Impl {
                 // first thought, the decision waits for as much of the note.
                 next.placed = true;
                 next.onset = refine(next.reported, end);
-                if (next.onset + decision > analysed + p.hopSize) {
-                    next.decideAt = next.onset + decision;
+                if (heardFrom(next) + decision > analysed + p.hopSize) {
+                    next.decideAt = heardFrom(next) + decision;
                     break;
                 }
             }

@@ -26,12 +26,15 @@ struct DetectorParams {
     // noise at 20 dB SNR (hfc, complex and mkl find none; specflux and kl most miss).
     std::string pitchMethod = "yinfft";
     double pitchTolerance = 0.0;
-    // aubio's onset function, its peak-picking threshold and the shortest gap between onsets.
-    // onsetWindow 0 takes a quarter of the pitch window.
+    // aubio's onset function, its peak-picking threshold and the shortest gap between onsets
+    // (shorter than between notes, so that a pluck just after a click it rejects still gets an
+    // onset of its own).  onsetWindow 0 takes a quarter of the pitch window.
     std::string onsetMethod = "energy";
     int onsetWindow = 0;
     double onsetThreshold = 0.3;
-    double minInterOnsetMs = 120.0;
+    double minInterOnsetMs = 40.0;
+    // The shortest gap between two notes reported.
+    double minNoteGapMs = 120.0;
     // Level gate: a note must reach this level (dBFS, per hop) after its onset.
     double gateDb = -50.0;
     // How long after the onset the pitch is decided (the event's latency), and the least
@@ -49,6 +52,9 @@ struct DetectorParams {
     // A note whose level falls by more than this within the decision time is a thump, not a
     // plucked string.
     double sustainDropDb = 12.0;
+    // An onset whose new energy (the samples less the continuation of what rang before) falls
+    // by more than this within the decision time is a click or a drum, not a pluck.
+    double transientDropDb = 6.0;
     int lowestMidi = 28;
     int highestMidi = 68;
 

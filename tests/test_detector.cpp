@@ -119,7 +119,10 @@ INSTANTIATE_TEST_SUITE_P(
         Case{fluidR3, 34, 55, 80, 4, Mix::Clean}, Case{fluidR3, 33, 40, 100, 1, Mix::Noise},
         Case{timGM, 34, 33, 100, 4, Mix::Noise},
         // The accented click's bass drum on the pluck once made the octave guard go down.
-        Case{timGM, 33, 56, 80, 1, Mix::Clicks}, Case{timGM, 34, 52, 80, 4, Mix::Clicks}),
+        Case{timGM, 33, 56, 80, 1, Mix::Clicks}, Case{timGM, 34, 52, 80, 4, Mix::Clicks},
+        // The bass drum over a ringing note was once a second note; a repeated low note after
+        // an onset aubio spent on the note's own first rise was once missed.
+        Case{timGM, 33, 40, 80, 1, Mix::Clicks}, Case{timGM, 34, 30, 80, 4, Mix::Clean}),
     caseName);
 
 // Nothing is heard in silence, in white noise, or in a low hum below the gate.
