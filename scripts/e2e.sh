@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # End to end: installs the built program into a temporary prefix and runs the INSTALLED program in
 # a real X server (Xvfb, no window manager).  Clicks Start, raises the tempo, watches notes come
-# onto the stave and change bar by bar, counts the clicks in the WAV the built-in synthesiser
-# writes, quits with Ctrl+Q and checks the exit status and the skin file.
+# onto the stave and change bar by bar, stops with Escape and starts again with Space, counts the
+# clicks in the WAV the built-in synthesiser writes, quits with Ctrl+Q and checks the exit status
+# and the skin file.
 #   bash scripts/e2e.sh            (BUILD_DIR names the build, default build/; built if needed)
 # Exits non-zero with a message on the first check that fails.
 set -euo pipefail
@@ -188,10 +189,18 @@ d23=$(analyse diff "$work/bar2.png" "$work/bar3.png" "$CX" "$CY" 460 680)
 echo "e2e: waiting bar changed by $d12 and $d23 pixels"
 [ "$d12" -gt 50 ] || [ "$d23" -gt 50 ] || fail "the waiting bar did not change from bar to bar"
 
+# The keys, as a player presses them with the focus where the click on Start left it: Escape
+# stops the beat, Space starts it again.
+xdotool key --clearmodifiers Escape
+escaped=$(date +%s.%N)
+sleep 2.5
+boxcheck "after Escape"
+xdotool key --clearmodifiers space
+sleep 2.5
+
 # Quit with Ctrl+Q, through the keyboard as a player would.
 xdotool windowfocus "$win" 2>/dev/null || true
 xdotool key --clearmodifiers ctrl+q
-stopped=$(date +%s.%N)
 status=""
 for _ in $(seq 100); do
   if ! kill -0 "$app_pid" 2>/dev/null; then
@@ -210,7 +219,7 @@ cmp -s "$work/skins.before" "$skinfile" || fail "the skin file changed: $(od -c 
 
 # The clicks: one per beat, from Start until Ctrl+Q.
 [ -s "$wav" ] || fail "the synthesiser wrote no WAV to $wav"
-read -r clicks gap regular seconds < <(python3 - "$wav" <<'PY'
+read -r clicks gap regular seconds pause after < <(python3 - "$wav" <<'PY'
 import array, sys, wave
 w = wave.open(sys.argv[1])
 rate, ch, width = w.getframerate(), w.getnchannels(), w.getsampwidth()
@@ -226,14 +235,23 @@ for i, e in enumerate(env):
         quiet = False
     elif e < 0.08 * peak:
         quiet = True
+# The longest silence is the stop by Escape; the clicks after it come from Space.
 gaps = [b - a for a, b in zip(onsets, onsets[1:])]
+cut = max(range(len(gaps)), key=lambda i: gaps[i]) if gaps else 0
+pause = gaps[cut] if gaps else 0
+after = len(onsets) - cut - 1
+onsets, gaps = onsets[:cut + 1], gaps[:cut]
 mean = (onsets[-1] - onsets[0]) / (len(onsets) - 1) if len(onsets) > 1 else 0
 regular = sum(1 for g in gaps if abs(g - mean) < 0.2 * mean) / len(gaps) if gaps else 0
-print(len(onsets), round(mean, 3), round(regular, 2), round(len(s) / ch / rate, 1))
+print(len(onsets), round(mean, 3), round(regular, 2), round(len(s) / ch / rate, 1),
+      round(pause, 2), after)
 PY
 )
-played=$(python3 -c "print(round($stopped - $started, 1))")
+played=$(python3 -c "print(round($escaped - $started, 1))")
 echo "e2e: $clicks clicks in a $seconds s WAV over $played s of play, $gap s apart ($regular of the gaps within 20 %)"
+echo "e2e: after Escape $pause s of silence, then $after clicks after Space"
+python3 -c "import sys; sys.exit(0 if $pause >= 1.5 else 1)" || fail "Escape did not stop the beat"
+[ "$after" -ge 4 ] || fail "Space did not start the beat again ($after clicks after the stop)"
 [ "$clicks" -ge 8 ] || fail "only $clicks clicks in the WAV"
 python3 -c "import sys; sys.exit(0 if $regular >= 0.9 else 1)" || fail "the clicks are not evenly spaced"
 # One click per beat: as many clicks as beats at 200 a minute fit into the time played.  The file
