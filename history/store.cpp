@@ -8,6 +8,7 @@
 #include <QThread>
 #include <QtSql/QSqlQuery>
 #include <QtSql/QSqlRecord>
+#include <algorithm>
 #include <atomic>
 
 namespace history {
@@ -52,6 +53,13 @@ bool isCorrupt(const QSqlError& error) {
 // it) for the fretboard chart; each session's count of beats and of beats read right, kept with
 // every bar so that accuracy per session needs no pass over the beats; and the indexes by
 // written name and by place for the most-missed notes and the stave heat map.
+//
+// Version 3 adds the tallies: per session, how many beats of each written note got each verdict
+// and each played pitch (and fretboard position), kept with every bar.  A half-hour session
+// holds about 4,000 beats but only a hundred or two tallies, so the Progress window reads a
+// year of history from some 60,000 rows instead of 1.5 million.  A value the beat does not have
+// (no played pitch, no position) is -1 there, so that it can be part of the key.  The indexes of
+// version 2 by written name and by place served nothing but those charts and are dropped.
 const std::vector<std::vector<const char*>>& migrationSteps() {
     static const std::vector<std::vector<const char*>> steps = {
         // 0 -> 1
@@ -97,6 +105,32 @@ const std::vector<std::vector<const char*>>& migrationSteps() {
                                WHERE session_id = sessions.id AND verdict = 'right'))",
             "CREATE INDEX beats_by_written ON beats(written, verdict)",
             "CREATE INDEX beats_by_place ON beats(place, verdict)",
+        },
+        // 2 -> 3
+        {
+            R"(CREATE TABLE tallies (
+                session_id INTEGER NOT NULL,
+                written TEXT NOT NULL,
+                place INTEGER NOT NULL,
+                verdict TEXT NOT NULL,
+                expected_midi INTEGER NOT NULL,
+                played_midi INTEGER NOT NULL,
+                played_fret INTEGER NOT NULL,
+                played_string INTEGER NOT NULL,
+                beats INTEGER NOT NULL,
+                PRIMARY KEY (session_id, written, place, verdict, expected_midi, played_midi,
+                             played_fret, played_string)) WITHOUT ROWID)",
+            R"(INSERT INTO tallies
+                SELECT session_id, written, place, verdict, expected_midi,
+                       COALESCE(played_midi, -1), COALESCE(played_fret, -1),
+                       COALESCE(played_string, -1), COUNT(*)
+                FROM beats
+                GROUP BY session_id, written, place, verdict, expected_midi,
+                         COALESCE(played_midi, -1), COALESCE(played_fret, -1),
+                         COALESCE(played_string, -1))",
+            "DROP INDEX beats_by_written",
+            "DROP INDEX beats_by_place",
+            R"(CREATE INDEX sessions_by_key ON sessions("key", started))",
         },
     };
     return steps;
@@ -262,13 +296,22 @@ bool Store::checkAndMigrate(bool& corrupt) {
             return false;
         }
     }
-    QSqlQuery query(db);
-    if (!query.exec(QStringLiteral("PRAGMA journal_mode=WAL"))) {
-        corrupt = isCorrupt(query.lastError());
-        fail(query.lastError(), QStringLiteral("journal_mode"));
-        return false;
+    // Going over to WAL takes the file for itself a moment, and SQLite does not wait for that
+    // in its busy handler: a second Clefwork opening the same new file meanwhile is told "locked"
+    // at once.  Wait for it here, as long as the busy timeout.
+    for (int waited = 0;; waited += 20) {
+        QSqlQuery query(db);
+        if (query.exec(QStringLiteral("PRAGMA journal_mode=WAL"))) {
+            break;
+        }
+        if (!isBusy(query.lastError()) || waited >= kBusyTimeoutMs) {
+            corrupt = isCorrupt(query.lastError());
+            fail(query.lastError(), QStringLiteral("journal_mode"));
+            return false;
+        }
+        query.finish();
+        QThread::msleep(20);
     }
-    query.finish();
     if (!exec(QStringLiteral("PRAGMA synchronous=NORMAL"))) {
         return false;
     }
@@ -454,6 +497,9 @@ bool Store::storeBar(int64_t sessionId, const std::vector<BeatRecord>& beats) {
                 last = b.time;
             }
         }
+        if (!addTallies(db, sessionId, beats)) {
+            return false;
+        }
         QSqlQuery end(db);
         end.prepare(QStringLiteral(
             R"(UPDATE sessions SET
@@ -472,6 +518,61 @@ bool Store::storeBar(int64_t sessionId, const std::vector<BeatRecord>& beats) {
         }
         return true;
     });
+}
+
+// The bar's beats counted into the session's tallies, one statement per distinct tally.
+bool Store::addTallies(QSqlDatabase db, int64_t sessionId, const std::vector<BeatRecord>& beats) {
+    struct Key {
+        QString written;
+        int place;
+        QString verdict;
+        int expected;
+        int played;
+        int fret;
+        int string;
+        bool operator==(const Key&) const = default;
+    };
+    std::vector<std::pair<Key, int>> counts;
+    for (const BeatRecord& b : beats) {
+        const Key key{b.written,
+                      b.place,
+                      verdictName(b.verdict),
+                      b.expectedMidi,
+                      b.playedMidi.value_or(-1),
+                      b.fret.value_or(-1),
+                      b.string.value_or(-1)};
+        const auto found = std::find_if(counts.begin(), counts.end(),
+                                        [&](const auto& c) { return c.first == key; });
+        if (found != counts.end()) {
+            ++found->second;
+        } else {
+            counts.emplace_back(key, 1);
+        }
+    }
+    QSqlQuery q(db);
+    q.prepare(QStringLiteral(
+        R"(INSERT INTO tallies (session_id, written, place, verdict, expected_midi, played_midi,
+               played_fret, played_string, beats)
+           VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)
+           ON CONFLICT (session_id, written, place, verdict, expected_midi, played_midi,
+                        played_fret, played_string) DO UPDATE SET beats = beats + excluded.beats)"));
+    for (const auto& [key, count] : counts) {
+        q.addBindValue(QVariant::fromValue<qint64>(sessionId));
+        q.addBindValue(key.written);
+        q.addBindValue(key.place);
+        q.addBindValue(key.verdict);
+        q.addBindValue(key.expected);
+        q.addBindValue(key.played);
+        q.addBindValue(key.fret);
+        q.addBindValue(key.string);
+        q.addBindValue(count);
+        if (!q.exec()) {
+            fail(q.lastError(), QStringLiteral("tallies"));
+            lastError_ = q.lastError();
+            return false;
+        }
+    }
+    return true;
 }
 
 bool Store::endSession(int64_t sessionId, const QDateTime& ended, int tempoEnd) {
@@ -622,8 +723,9 @@ std::vector<PlaceCount> countsByPlace(QSqlDatabase db) {
     std::vector<PlaceCount> out;
     QSqlQuery q(db);
     q.setForwardOnly(true);
-    if (!q.exec(QStringLiteral("SELECT place, COUNT(*), SUM(verdict = 'right') FROM beats "
-                               "GROUP BY place ORDER BY place"))) {
+    if (!q.exec(QStringLiteral(
+            "SELECT place, SUM(beats), SUM(CASE WHEN verdict = 'right' THEN beats ELSE 0 END) "
+            "FROM tallies GROUP BY place ORDER BY place"))) {
         return out;
     }
     while (q.next()) {

@@ -20,7 +20,7 @@
 namespace history {
 
 // The schema this build writes.  See the migration steps in store.cpp for what each version is.
-inline constexpr int kSchemaVersion = 2;
+inline constexpr int kSchemaVersion = 3;
 
 // One practice session: a Start with listening on, to the last Stop.  Texts are as the
 // settings' lists show them.
@@ -49,8 +49,8 @@ struct BeatRecord {
     std::optional<int> playedMidi; // none when missed
     listen::Verdict verdict = listen::Verdict::Missed;
     std::optional<double> offsetMs; // only when the note was timed
-    std::optional<int> fret;        // where it was played, when known
-    std::optional<int> string;
+    std::optional<int> fret;        // where it was played, when the input knows it: the fret
+    std::optional<int> string;      // and the string as players number them, 1 the G .. 4 the low E
 };
 
 // "right", "early", "late", "octave", "wrong", "missed": the verdict as stored.
@@ -105,6 +105,7 @@ private:
     bool moveAside();
     bool exec(const QString& sql);
     bool inWriteTransaction(const std::function<bool()>& body);
+    bool addTallies(QSqlDatabase db, int64_t sessionId, const std::vector<BeatRecord>& beats);
     void fail(const QSqlError& error, const QString& what);
 
     QString path_;
@@ -132,7 +133,8 @@ struct SessionSummary {
 };
 std::vector<SessionSummary> sessionSummaries(QSqlDatabase db);
 
-// For the stave heat map: per written place, how many beats and how many read right.
+// For the stave heat map: per written place, how many beats and how many read right, over the
+// whole history (from the tallies; history/progress.h filters by key and period).
 struct PlaceCount {
     int place = 0;
     int beats = 0;

@@ -7,7 +7,8 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 packages=(
   build-essential cmake ninja-build pkg-config git
-  qt6-base-dev qt6-base-dev-tools libgl-dev libqt6sql6-sqlite
+  qt6-base-dev qt6-base-dev-tools libgl-dev libqt6sql6-sqlite libsqlite3-dev
+  qt6-charts-dev libqt6opengl6-dev   # Qt Charts' CMake files need Qt OpenGL's, which Debian 12 does not pull in
   libfluidsynth-dev librtmidi-dev librtaudio-dev libaubio-dev aubio-tools fluid-soundfont-gm timgm6mb-soundfont
   googletest libgtest-dev libgmock-dev
   clang clang-format libclang-rt-14-dev

@@ -1,5 +1,5 @@
 // The practice history store: round trip, migration, damaged and unwritable files, a full disk,
-// two writers on one file, kill -9 mid-session, and the CSV export.
+// two writers on one file (in one process and in two), kill -9 mid-session, and the CSV export.
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -9,6 +9,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QTimeZone>
 #include <QtSql/QSqlDatabase>
 #include <QtSql/QSqlError>
@@ -17,6 +18,7 @@
 #include <csignal>
 #include <cstdio>
 #include <gtest/gtest.h>
+#include <memory>
 #include <set>
 #include <unistd.h>
 
@@ -240,7 +242,7 @@ TEST_F(History, AFileOfTheFirstSchemaIsBroughtUpToDateKeepingItsHistory) {
     store.close();
 
     Db db(file());
-    EXPECT_EQ(db.value("PRAGMA user_version").toInt(), 2);
+    EXPECT_EQ(db.value("PRAGMA user_version").toInt(), history::kSchemaVersion);
     EXPECT_EQ(db.rows("SELECT id, \"key\", tempo_end FROM sessions ORDER BY id")[0],
               (QVariantList{1, "G major", 96}));
     // The counts per session are made for the old sessions and kept for the new.
@@ -255,8 +257,11 @@ TEST_F(History, AFileOfTheFirstSchemaIsBroughtUpToDateKeepingItsHistory) {
     EXPECT_TRUE(old[0][4].isNull()) << "the old beats have no fretboard position";
     EXPECT_EQ(db.value("SELECT played_fret FROM beats WHERE session_id = 2 ORDER BY id").toInt(),
               2);
-    EXPECT_EQ(
-        db.value("SELECT COUNT(*) FROM sqlite_master WHERE name = 'beats_by_written'").toInt(), 1);
+    // The tallies the Progress window reads are made for the old beats and kept for the new.
+    EXPECT_EQ(db.rows("SELECT written, place, verdict, played_midi, beats FROM tallies "
+                      "WHERE session_id = 1 ORDER BY written"),
+              (std::vector<QVariantList>{{"A1", -2, "missed", -1, 1}, {"G1", -3, "right", 31, 1}}));
+    EXPECT_EQ(db.value("SELECT SUM(beats) FROM tallies WHERE session_id = 2").toInt(), 4);
 }
 
 TEST_F(History, AnEmptyFileOrNoFileBecomesAFreshHistory) {
@@ -484,6 +489,48 @@ TEST_F(History, TwoWritersOnOneFileBothKeepTheirSessions) {
               (std::vector<QVariantList>{{"A", 70, 160}, {"B", 80, 160}}));
 }
 
+TEST_F(History, TwoProcessesOnOneFileBothKeepTheirSessions) {
+    // Two Clefworks practising at once: two processes, each with its writer, on one file.
+    const qint64 start = QDateTime::currentMSecsSinceEpoch() + 1500;
+    std::vector<std::unique_ptr<QProcess>> children;
+    for (const char* key : {"A", "B"}) {
+        auto child = std::make_unique<QProcess>();
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("CLEFWORK_HISTORY_CHILD", "session");
+        env.insert("CLEFWORK_HISTORY_DB", file());
+        env.insert("CLEFWORK_HISTORY_KEY", key);
+        env.insert("CLEFWORK_HISTORY_START", QString::number(start));
+        child->setProcessEnvironment(env);
+        child->setProcessChannelMode(QProcess::MergedChannels);
+        child->start(QCoreApplication::applicationFilePath(),
+                     {"--gtest_filter=HistoryChild.WritesOneSession"});
+        ASSERT_TRUE(child->waitForStarted(5000));
+        children.push_back(std::move(child));
+    }
+    for (auto& child : children) {
+        ASSERT_TRUE(child->waitForFinished(60000));
+        const QByteArray out = child->readAll();
+        EXPECT_EQ(child->exitCode(), 0) << out.toStdString();
+        EXPECT_TRUE(out.contains("[       OK ] HistoryChild.WritesOneSession"))
+            << out.toStdString();
+    }
+    Db db(file());
+    EXPECT_EQ(db.value("PRAGMA integrity_check").toString(), "ok");
+    // Each session whole: its 150 bars of 4 beats, its counts, its tallies and its end.
+    EXPECT_EQ(
+        db.rows(R"(SELECT s."key", s.tempo_end, s.beat_count, COUNT(b.id),
+                                COUNT(DISTINCT b.place),
+                                (SELECT SUM(beats) FROM tallies t WHERE t.session_id = s.id)
+                         FROM sessions s JOIN beats b ON b.session_id = s.id
+                         GROUP BY s.id ORDER BY s."key")"),
+        (std::vector<QVariantList>{{"A", 90, 600, 600, 150, 600}, {"B", 90, 600, 600, 150, 600}}));
+    // And they did write at the same time: their bars lie between each other's.
+    const auto spans = db.rows("SELECT MIN(id), MAX(id) FROM beats GROUP BY session_id");
+    ASSERT_EQ(spans.size(), 2u);
+    EXPECT_LT(spans[0][0].toInt(), spans[1][1].toInt());
+    EXPECT_LT(spans[1][0].toInt(), spans[0][1].toInt());
+}
+
 // The kill -9 test's child: writes bars until it is killed, saying each bar once it is in.
 TEST(HistoryChild, WritesUntilKilled) {
     if (qgetenv("CLEFWORK_HISTORY_CHILD") != "kill") {
@@ -498,6 +545,33 @@ TEST(HistoryChild, WritesUntilKilled) {
         std::printf("bar %d\n", i);
         std::fflush(stdout);
     }
+}
+
+// The two-process test's child: one whole session, written as fast as the file lets it while
+// the other child writes its own.
+TEST(HistoryChild, WritesOneSession) {
+    if (qgetenv("CLEFWORK_HISTORY_CHILD") != "session") {
+        GTEST_SKIP() << "run by History.TwoProcessesOnOneFileBothKeepTheirSessions";
+    }
+    history::Writer writer(qEnvironmentVariable("CLEFWORK_HISTORY_DB"));
+    QSignalSpy failed(&writer, &history::Writer::failed);
+    // Both children begin at the same moment.
+    const qint64 start = qEnvironmentVariable("CLEFWORK_HISTORY_START").toLongLong();
+    while (QDateTime::currentMSecsSinceEpoch() < start) {
+        QThread::msleep(1);
+    }
+    const auto token = writer.beginSession(session(qEnvironmentVariable("CLEFWORK_HISTORY_KEY")));
+    for (int i = 0; i < 150; ++i) {
+        writer.storeBar(token, bar(i));
+        QThread::msleep(3); // a bar every 3 ms: both write over the same half second
+    }
+    writer.endSession(token, at(700000), 90);
+    ASSERT_TRUE(writer.flush(30000));
+    QTest::qWait(20);
+    EXPECT_EQ(failed.count(), 0) << (failed.isEmpty()
+                                         ? std::string()
+                                         : failed.at(0).at(0).toString().toStdString());
+    EXPECT_TRUE(writer.historyOn());
 }
 
 TEST(HistoryChild, ReadOnly) {

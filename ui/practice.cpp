@@ -1,5 +1,6 @@
 // The Practice menu: listening to the player's bass.  Nothing here runs, and the window has no
 // status bar, until the player ticks "Listen to my Bass"; the beat loop does not know of it.
+#include "history/progresswindow.h"
 #include "listen/listener.h"
 #include "platform/msgbox.h"
 #include "ui/calibrationdialog.h"
@@ -41,6 +42,20 @@ void stavebass::buildPractice() {
     inputchoice = practice->addAction(QStringLiteral("Input\u2026"));
     connect(listenbass, &QAction::triggered, this, [this] { listenbass_Click(); });
     calibrate = practice->addAction(QStringLiteral("Calibrate Latency\u2026"));
+    // One Progress window at a time, read afresh each time it is asked for.
+    connect(practice->addAction(QStringLiteral("Progress\u2026")), &QAction::triggered, this,
+            [this] {
+                auto* progress =
+                    findChild<history::ProgressWindow*>(QString(), Qt::FindDirectChildrenOnly);
+                if (progress == nullptr) {
+                    progress = new history::ProgressWindow(historyPath()(), this);
+                } else {
+                    progress->reload();
+                }
+                progress->show();
+                progress->raise();
+                progress->activateWindow();
+            });
     practice->addSeparator();
     countin = practice->addAction(QStringLiteral("Count-in Bar"));
     countin->setCheckable(true);
