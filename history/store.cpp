@@ -424,6 +424,13 @@ bool Store::inWriteTransaction(const std::function<bool()>& body) {
     }
 }
 
+namespace {
+// A setting the window could not read is kept as an empty text: the columns take no NULL.
+QString text(const QString& value) {
+    return value.isNull() ? QStringLiteral("") : value;
+}
+} // namespace
+
 std::optional<int64_t> Store::beginSession(const SessionRecord& s) {
     if (!open_) {
         return std::nullopt;
@@ -438,17 +445,17 @@ std::optional<int64_t> Store::beginSession(const SessionRecord& s) {
         q.addBindValue(isoTime(s.started));
         q.addBindValue(s.ended.isValid() ? QVariant(isoTime(s.ended))
                                          : QVariant(QMetaType::fromType<QString>()));
-        q.addBindValue(s.key);
-        q.addBindValue(s.fret);
-        q.addBindValue(s.string);
-        q.addBindValue(s.distance);
+        q.addBindValue(text(s.key));
+        q.addBindValue(text(s.fret));
+        q.addBindValue(text(s.string));
+        q.addBindValue(text(s.distance));
         q.addBindValue(s.diatonic ? 1 : 0);
-        q.addBindValue(s.odds);
+        q.addBindValue(text(s.odds));
         q.addBindValue(s.alternate ? 1 : 0);
-        q.addBindValue(s.pitch);
+        q.addBindValue(text(s.pitch));
         q.addBindValue(s.tempoStart);
         q.addBindValue(s.tempoEnd != 0 ? s.tempoEnd : s.tempoStart);
-        q.addBindValue(s.input);
+        q.addBindValue(text(s.input));
         if (!q.exec()) {
             fail(q.lastError(), QStringLiteral("insert session"));
             lastError_ = q.lastError();

@@ -140,6 +140,10 @@ TEST_F(History, SessionsAndBeatsComeBackAsWritten) {
     ASSERT_TRUE(store.storeBar(*id, bar(1)));
     ASSERT_TRUE(store.storeBar(*id, bar(2)));
     ASSERT_TRUE(store.endSession(*id, at(20000), 72));
+    // Settings the window could not read are kept as empty texts, not refused.
+    SessionRecord unread;
+    unread.started = at(30000);
+    EXPECT_TRUE(store.beginSession(unread).has_value()) << store.error().toStdString();
     store.close();
 
     Db db(file());
@@ -147,8 +151,9 @@ TEST_F(History, SessionsAndBeatsComeBackAsWritten) {
     EXPECT_EQ(db.value("PRAGMA user_version").toInt(), history::kSchemaVersion);
     const auto sessions = db.rows(
         R"(SELECT started, ended, "key", fret, string, distance, diatonic, odds, alternate,
-                  pitch, tempo_start, tempo_end, input FROM sessions)");
-    ASSERT_EQ(sessions.size(), 1u);
+                  pitch, tempo_start, tempo_end, input FROM sessions ORDER BY id)");
+    ASSERT_EQ(sessions.size(), 2u);
+    EXPECT_EQ(sessions[1][2], "");
     EXPECT_EQ(sessions[0], (QVariantList{"2026-11-30T00:53:20.000Z", "2026-11-30T00:53:40.000Z",
                                          "C major", "0-5", "E A D G", "Any", 1, "Even", 0, "Bass",
                                          60, 72, "audio:default"}));
@@ -168,7 +173,7 @@ TEST_F(History, SessionsAndBeatsComeBackAsWritten) {
     EXPECT_EQ(beats[7][2].toInt(), 2);
 
     const auto summaries = history::sessionSummaries(db.db());
-    ASSERT_EQ(summaries.size(), 1u);
+    ASSERT_EQ(summaries.size(), 2u);
     EXPECT_EQ(summaries[0].beats, 8);
     EXPECT_EQ(summaries[0].right, 2);
     EXPECT_EQ(summaries[0].tempoEnd, 72);
