@@ -312,11 +312,10 @@ struct NoteDetector::Impl {
     // sounded in the quietest stretch before it (a ringing note, noise).  The quietest stretch
     // is measured with the loudest RMS over half a period of the lowest note, so that the
     // troughs of a low note's waveform do not count as quiet.
-    int64_t refine(int64_t reported, int64_t to, int64_t floor = 0) const {
+    int64_t refine(int64_t reported, int64_t to) const {
         constexpr int step = 8;
         constexpr int half = 32;
-        const int64_t from =
-            std::max({ringStart() + half, reported - p.sampleRate * 3 / 40, floor});
+        const int64_t from = std::max(ringStart() + half, reported - p.sampleRate * 3 / 40);
         to = std::min(to, analysed - half);
         const int64_t points = (to - from) / step;
         if (points < 8) {
@@ -421,28 +420,6 @@ struct NoteDetector::Impl {
         return loudest / std::max(edgePower(after, now), 1e-12);
     }
 
-    // An onset placed on an announced click: the note's own attack after the click when one
-    // rises there (6 dB across it), else the onset as placed.
-    int64_t pastClick(int64_t onset, int64_t reported, int64_t to) const {
-        const int64_t slack = ms(p.clickSlackMs);
-        for (int64_t c : clicks) {
-            if (onset < c - slack || onset > c + slack) {
-                continue;
-            }
-            const int64_t floor = c + slack;
-            if (to - floor < ms(20.0) || clickEdge(c, floor, to) < clickEdgeRatio) {
-                continue; // not heard: no click bleeds into this input
-            }
-            const int64_t later = refine(std::max(reported, floor), to, floor);
-            if (later > floor + ms(1.0) && later + ms(10.0) <= to &&
-                meanSquare(later + ms(2.0), later + ms(10.0)) >=
-                    4.0 * meanSquare(later - ms(8.0), later)) {
-                return later;
-            }
-        }
-        return onset;
-    }
-
     // Samples a decision measures after an onset: what the octave guard needs for the lowest
     // note's three periods.
     int64_t measured() const { return 2 * maxLag + p.hopSize; }
@@ -506,13 +483,16 @@ struct NoteDetector::Impl {
             for (const auto& v : votes) {
                 top = std::max(top, v.second);
             }
-            double best = 2.0;
+            auto repeats = [&](int key) {
+                return bestNear(clickFree, now, p.sampleRate / midiToHz(key)).second;
+            };
+            // Another key only when it repeats clearly better.
+            double best = 0.5 * repeats(voted);
             for (const auto& v : votes) {
-                if (v.second < 0.25 * top || v.first < p.lowestMidi - 1) {
+                if (v.first == voted || v.second < 0.25 * top || v.first < p.lowestMidi - 1) {
                     continue;
                 }
-                const double d = bestNear(clickFree, now, p.sampleRate / midiToHz(v.first)).second;
-                if (d < best - (v.first == voted ? 0.0 : 0.05)) {
+                if (const double d = repeats(v.first); d < best) {
                     best = d;
                     voted = v.first;
                 }
@@ -700,7 +680,7 @@ struct NoteDetector::Impl {
         const auto decision = static_cast<int64_t>(p.decisionMs * p.sampleRate / 1000.0);
         for (Waiting& w : waiting) {
             if (w.decideAt == 0 && analysed >= w.reported + p.sampleRate / 40) {
-                w.onset = pastClick(refine(w.reported, analysed), w.reported, analysed);
+                w.onset = refine(w.reported, analysed);
                 w.decideAt = std::max<int64_t>(analysed, decideAt(w, decision));
             }
         }
@@ -726,7 +706,7 @@ struct NoteDetector::Impl {
                 // The attack again, now that the note's loudest is in: when it rose later than
                 // first thought, the decision waits for as much of the note.
                 next.placed = true;
-                next.onset = pastClick(refine(next.reported, end), next.reported, end);
+                next.onset = refine(next.reported, end);
                 if (decideAt(next, decision) > analysed + p.hopSize) {
                     next.decideAt = decideAt(next, decision);
                     break;
