@@ -220,6 +220,15 @@ TEST(OnsetClock, MapsSamplesByTheBlockTheyCameIn) {
     for (const Case& c : cases) {
         EXPECT_EQ(clock.nanosOf(c.sample), c.nanos) << "sample " << c.sample;
     }
+    // And back, for a time announced ahead of the audio (a click the program is sending).
+    const Case times[] = {
+        {0, 1000 * ms},    {240, 1005 * ms},  {720, 1015 * ms},         {960, 1025 * ms},
+        {1440, 1035 * ms}, {1881, 1045 * ms}, {1440 + 4410, 1135 * ms}, {-48, 999 * ms},
+    };
+    for (const Case& c : times) {
+        EXPECT_EQ(clock.sampleOf(c.nanos), c.sample) << "nanos " << c.nanos;
+    }
+    EXPECT_EQ(listen::OnsetClock{}.sampleOf(1000 * ms), -1) << "no block yet";
 }
 
 TEST(MidiNoteOn, OnlyNoteOnsWithVelocityCount) {
