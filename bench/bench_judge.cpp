@@ -8,7 +8,7 @@
 // matcher's deadlines go to the beat matcher in the order the program meets them.  Prints the
 // verdicts against the truth; asserts nothing.
 //   bench_judge [--quick] [--bars N] [--seed N] [--latency auto|MS] [--grace MS]
-//               [--soundfont NAME-PART] [--tempo BPM] [--verbose]
+//               [--soundfont NAME-PART] [--tempo BPM] [--verbose] [--no-announce]
 #include "bench/render_bass.h"
 #include "listen/detector.h"
 #include "listen/matcher.h"
@@ -35,6 +35,7 @@ constexpr std::size_t block = 256; // an audio input buffer, as the file input d
 constexpr int64_t grid = bench::BassRenderer::block;
 constexpr int lowest = 28, highest = 68;
 constexpr double sigmaMs = 15.0;
+constexpr double clickJitterMs = 3.0;
 
 constexpr int kinds = 6; // in the order of listen::Verdict
 const char* const kindNames[kinds] = {"right", "early", "late", "octave", "wrong", "missed"};
@@ -273,8 +274,12 @@ struct Judged {
 // Beats reach the matcher at their ticks, notes at the end of the block that returned them, and
 // advance() runs at each of the matcher's deadlines, as the window's timer calls it, or `grace`
 // later (to see what closing a beat later would change).
+// With `announce`, every tick also tells the detector of the program's own click, as the window
+// does with the metronome on: at the beat plus the latency, a few milliseconds off either way.
 Judged judge(const Performance& p, const std::vector<float>& audio, int64_t latencyNanos,
-             int64_t graceNanos) {
+             int64_t graceNanos, bool announce, unsigned seed) {
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<double> jitter(-clickJitterMs, clickJitterMs);
     listen::NoteDetector detector(listen::DetectorParams::forRate(rate));
     listen::BeatMatcher matcher;
     matcher.setLatencyNanos(latencyNanos);
@@ -305,6 +310,12 @@ Judged judge(const Performance& p, const std::vector<float>& audio, int64_t late
             }
             if (beatAt <= deadline) {
                 const Planned& b = p.beats[nextBeat];
+                if (announce) {
+                    detector.ownClick(
+                        b.beat +
+                        std::llround((static_cast<double>(latencyNanos) / 1e6 + jitter(random)) *
+                                     rate / 1000.0));
+                }
                 keep(matcher.addBeat(
                     {static_cast<int64_t>(nextBeat), beatAt, periodNanos, b.expected}));
                 ++nextBeat;
@@ -439,7 +450,7 @@ std::string shortName(const std::string& path) {
 } // namespace
 
 int main(int argc, char** argv) {
-    bool quick = false, verbose = false, autoLatency = true;
+    bool quick = false, verbose = false, autoLatency = true, announce = true;
     int bars = 0, onlyTempo = 0;
     unsigned seed = 13;
     double fixedLatencyMs = 0.0, graceMs = 0.0;
@@ -451,6 +462,8 @@ int main(int argc, char** argv) {
             quick = true;
         } else if (arg == "--verbose") {
             verbose = true;
+        } else if (arg == "--no-announce") {
+            announce = false;
         } else if (arg == "--bars" && more) {
             bars = std::atoi(argv[++i]);
         } else if (arg == "--seed" && more) {
@@ -499,11 +512,12 @@ int main(int argc, char** argv) {
     const bench::Mix mixes[] = {bench::Mix::Clean, bench::Mix::Clicks, bench::Mix::Noise};
     std::printf("Beat judge: %d bars of 4 beats x %zu tempi x 2 basses x %zu soundfonts, each "
                 "clean, with clicks and in noise; seed %u; latency %s; beats closed %.0f ms after "
-                "the matcher's deadline\n",
+                "the matcher's deadline; clicks %s\n",
                 bars, tempi.size(), soundfonts.size(), seed,
                 autoLatency ? "calibrated (median onset offset of 8 notes at tempo 100)"
                             : (std::to_string(fixedLatencyMs) + " ms").c_str(),
-                graceMs);
+                graceMs,
+                announce ? "announced to the detector (beat + latency, +-3 ms)" : "not announced");
     std::printf("\n%-12s %-9s %5s  %-14s %6s %8s %12s %12s %20s\n", "soundfont", "bass", "tempo",
                 "material", "beats", "agree %", "right>wrong", "latency ms", "onset error med/p95");
 
@@ -539,8 +553,9 @@ int main(int argc, char** argv) {
                     const bench::Mix mix = mixes[m];
                     const std::vector<float> audio = mixed(bass, clicks, p, mix, seed + take);
                     audioSec += static_cast<double>(audio.size()) / rate;
-                    const Judged j = judge(p, audio, std::llround(latencyMs[m] * 1e6),
-                                           std::llround(graceMs * 1e6));
+                    const Judged j =
+                        judge(p, audio, std::llround(latencyMs[m] * 1e6),
+                              std::llround(graceMs * 1e6), announce, seed * 31u + take);
                     Table t;
                     std::vector<double> errors;
                     for (std::size_t b = 0; b < p.beats.size(); ++b) {

@@ -51,6 +51,9 @@ struct Take {
     // A soundfont's sample can take tens of milliseconds of near silence to speak; what the
     // player hears begins here.
     std::vector<int64_t> attacks;
+    // Where the metronome's clicks sound (heard only with Mix::Clicks; the program announces
+    // them to the detector whenever its metronome plays).
+    std::vector<int64_t> clicks;
     int midi = 0;
     double rate = 0;
 };
@@ -101,6 +104,9 @@ public:
         for (int64_t at = lead, n = 0; at < lead + beat * (spec.count - 1) + hold;
              at += beat, ++n) {
             clicks.push_back({at, packMessage(0x99, n % 4 == 0 ? 36 : 37, 100)});
+        }
+        for (const Event& e : clicks) {
+            take.clicks.push_back(e.at);
         }
         take.samples = play(bass, end);
         const int64_t delay = attackDelay(spec);

@@ -92,6 +92,7 @@ struct NoteDetector::Impl {
     double lastMidi = 0.0;
     int64_t lastOnset = 0;
     int64_t lastOnsetSeen = -1; // aubio's last onset, to skip repeats of it
+    std::deque<int64_t> clicks; // the program's own clicks announced, in order
     int minLag = 1;
     int maxLag = 1;
 
@@ -241,10 +242,12 @@ struct NoteDetector::Impl {
     // whatever rang before (the shift, past the decision time, that best repeats the stretch
     // just before the onset), its energy over the first stretch after the onset against the
     // last one.  A click or a drum over a ringing string, or before a slow attack, fades; a
-    // plucked string does not.
-    bool newEnergyFades(int64_t onset, int64_t now) const {
+    // plucked string does not.  Past one of the program's own clicks (start after it) the new
+    // energy is measured from start, and nothing new there (what rang on, at most faded: less
+    // than a tenth of the last stretch's energy) counts as fading too.
+    bool newEnergyFades(int64_t onset, int64_t start, int64_t now) const {
         const int64_t stretch = p.sampleRate / 50;
-        if (now - onset < 3 * stretch) {
+        if (now - start < (start == onset ? 3 : 2) * stretch) {
             return false;
         }
         const int64_t least = now - onset;
@@ -270,9 +273,28 @@ struct NoteDetector::Impl {
             }
             return sum;
         };
-        const double early = residual(onset, onset + stretch);
+        const double early = residual(start, start + stretch);
         const double late = residual(now - stretch, now);
-        return late < early * std::pow(10.0, -p.transientDropDb / 10.0);
+        if (late < early * std::pow(10.0, -p.transientDropDb / 10.0)) {
+            return true;
+        }
+        if (start == onset || shift == 0) {
+            return false;
+        }
+        // The continuation scaled to the last stretch (a string only fades).
+        double cross = 0.0, past = 0.0, total = 0.0;
+        for (int64_t i = now - stretch; i < now; ++i) {
+            cross += static_cast<double>(at(i)) * at(i - shift);
+            past += static_cast<double>(at(i - shift)) * at(i - shift);
+            total += static_cast<double>(at(i)) * at(i);
+        }
+        const double gain = past > 0.0 ? std::clamp(cross / past, 0.0, 1.0) : 0.0;
+        double rest = 0.0;
+        for (int64_t i = now - stretch; i < now; ++i) {
+            const double d = static_cast<double>(at(i)) - gain * at(i - shift);
+            rest += d * d;
+        }
+        return rest < 0.1 * total;
     }
 
     // Autocorrelation at lag over [from, to - lag), per sample.
@@ -350,7 +372,72 @@ struct NoteDetector::Impl {
         return reported;
     }
 
+    // A click is heard when its loudest edges are this many times the power of those after it.
+    static constexpr double clickEdgeRatio = 6.0;
+
+    int64_t ms(double milliseconds) const {
+        return static_cast<int64_t>(milliseconds * p.sampleRate / 1000.0);
+    }
+
+    // The latest of the program's own clicks announced from clickMs before the onset to at; -1
+    // when none.
+    int64_t clickOver(int64_t onset, int64_t at) const {
+        int64_t found = -1;
+        for (int64_t c : clicks) {
+            if (c + ms(p.clickMs) >= onset && c - ms(p.clickSlackMs) <= at) {
+                found = c;
+            }
+        }
+        return found;
+    }
+    // Where the samples of a click over a note end: 0 when none.
+    int64_t clickEnd(int64_t onset, int64_t at) const {
+        const int64_t c = clickOver(onset, at);
+        return c < 0 ? 0 : c + ms(p.clickMs + p.clickSlackMs);
+    }
+
+    // Power of the first difference (the click's sharp, high part; a bass string has little of
+    // it) per sample over [from, to).
+    double edgePower(int64_t from, int64_t to) const {
+        from = std::max(from, ringStart() + 1);
+        double sum = 0.0;
+        for (int64_t i = from; i < to; ++i) {
+            const double d = static_cast<double>(at(i)) - at(i - 1);
+            sum += d * d;
+        }
+        return to > from ? sum / static_cast<double>(to - from) : 0.0;
+    }
+
+    // Whether the click announced at about c is heard: the loudest 2.5 ms of its edges around c
+    // against what follows the click.
+    double clickEdge(int64_t c, int64_t after, int64_t now) const {
+        const int64_t piece = ms(2.5);
+        double loudest = 0.0;
+        for (int64_t t = c - ms(p.clickSlackMs); t + piece <= c + ms(p.clickSlackMs + 5.0);
+             t += piece / 2) {
+            loudest = std::max(loudest, edgePower(t, t + piece));
+        }
+        return loudest / std::max(edgePower(after, now), 1e-12);
+    }
+
+    // Samples a decision measures after an onset: what the octave guard needs for the lowest
+    // note's three periods.
+    int64_t measured() const { return 2 * maxLag + p.hopSize; }
+
     void decide(const Waiting& w, int64_t now, std::vector<DetectedNote>& out) {
+        const int64_t click = clickOver(w.onset, now - measured());
+        int64_t clickFree = clickEnd(w.onset, now - measured());
+        if (now - clickFree < measured()) {
+            clickFree = 0; // not enough after it (the next onset came first): as without
+        }
+        if (clickFree > 0 && clickEdge(click, clickFree, now) < clickEdgeRatio) {
+            clickFree = 0;
+        }
+        // The fading guards look at the decision time as it would be without clicks, unless a
+        // click is heard (then from its end): a longer wait must not make a fading string look
+        // like a fading click.
+        const int64_t gateNow =
+            clickFree > 0 ? now : std::min(now, heardFrom(w) + ms(p.decisionMs));
         // The estimates of the hops after the onset, and the loudest hop.
         std::vector<double> midis;
         double loudest = -120.0;
@@ -386,9 +473,31 @@ struct NoteDetector::Impl {
                 it->second += weight;
             }
         }
-        const int voted = std::max_element(votes.begin(), votes.end(), [](auto& a, auto& b) {
-                              return a.second < b.second;
-                          })->first;
+        int voted = std::max_element(votes.begin(), votes.end(), [](auto& a, auto& b) {
+                        return a.second < b.second;
+                    })->first;
+        // Past a click on the pluck the estimates still hold the click (and a drum's thump):
+        // of the keys voted for well, the one that repeats best after the click.
+        if (clickFree > 0) {
+            double top = 0.0;
+            for (const auto& v : votes) {
+                top = std::max(top, v.second);
+            }
+            auto repeats = [&](int key) {
+                return bestNear(clickFree, now, p.sampleRate / midiToHz(key)).second;
+            };
+            // Another key only when it repeats clearly better.
+            double best = 0.5 * repeats(voted);
+            for (const auto& v : votes) {
+                if (v.first == voted || v.second < 0.25 * top || v.first < p.lowestMidi - 1) {
+                    continue;
+                }
+                if (const double d = repeats(v.first); d < best) {
+                    best = d;
+                    voted = v.first;
+                }
+            }
+        }
         std::vector<double> near;
         for (double m : midis) {
             if (std::fabs(m - voted) < 0.6) {
@@ -404,8 +513,8 @@ struct NoteDetector::Impl {
         // stays out of the measure when the decision time leaves enough.
         const double period = p.sampleRate / midiToHz(midi);
         const int64_t need = 2 * std::min<int64_t>(maxLag, static_cast<int64_t>(3.0 * period) + 1);
-        const int64_t from =
-            std::max({w.onset + p.sampleRate / 200, now - need - p.hopSize, ringStart()});
+        const int64_t from = std::max(
+            {w.onset + p.sampleRate / 200, now - need - p.hopSize, ringStart(), clickFree});
         auto [lag, diff] = bestNear(from, now, period);
         if (lag == 0) {
             return;
@@ -458,7 +567,7 @@ struct NoteDetector::Impl {
         if (key < p.lowestMidi || key > p.highestMidi) {
             return;
         }
-        if (newEnergyFades(w.onset, now)) {
+        if (newEnergyFades(w.onset, std::max(w.onset, clickFree), gateNow)) {
             return;
         }
         // A thump (the metronome's bass drum) dies away within the decision time; a plucked
@@ -467,12 +576,12 @@ struct NoteDetector::Impl {
         const int64_t tail =
             chosenLag * std::max<int64_t>(1, (p.sampleRate / 60 + chosenLag / 2) / chosenLag);
         const int64_t sounding = std::max(w.onset + p.sampleRate / 200, ringStart());
-        if (now - sounding >= 2 * tail) {
+        if (gateNow - sounding >= 2 * tail) {
             double loudestSpan = 0.0;
-            for (int64_t t = sounding; t + tail <= now; t += tail / 2) {
+            for (int64_t t = sounding; t + tail <= gateNow; t += tail / 2) {
                 loudestSpan = std::max(loudestSpan, meanSquare(t, t + tail));
             }
-            if (meanSquare(now - tail, now) <
+            if (meanSquare(gateNow - tail, gateNow) <
                 loudestSpan * std::pow(10.0, -p.sustainDropDb / 10.0)) {
                 return;
             }
@@ -502,10 +611,12 @@ struct NoteDetector::Impl {
         if (lastMidi > 0.0 && std::lround(lastMidi) == key) {
             const int64_t skip = p.sampleRate * 15 / 1000;
             const int64_t width = std::max<int64_t>(chosenLag, p.sampleRate / 100);
-            const int64_t shift = chosenLag * ((skip + width + chosenLag - 1) / chosenLag);
-            const int64_t start = w.onset + skip;
+            const int64_t start = std::max(w.onset + skip, clickFree);
+            // Against the waveform before the onset (and so before any click on it).
+            const int64_t shift =
+                chosenLag * ((start - w.onset + width + chosenLag - 1) / chosenLag);
             double broken = 0.0;
-            if (start + width <= now && w.onset - shift + skip >= ringStart()) {
+            if (start + width <= now && start - shift >= ringStart()) {
                 broken = crossDifference(start, start + width, shift);
             }
             if (!rose && broken < p.retriggerBreak) {
@@ -530,8 +641,19 @@ struct NoteDetector::Impl {
         return std::max(w.onset, w.reported - p.sampleRate / 50);
     }
 
+    // When an onset is decided: decision after heardFrom, and when a click of the program's own
+    // is heard in that time, late enough to measure the note on the samples after the click.
+    int64_t decideAt(const Waiting& w, int64_t decision) const {
+        const int64_t at = heardFrom(w) + decision;
+        const int64_t clickFree = clickEnd(w.onset, at);
+        return clickFree > 0 ? std::max(at, clickFree + measured()) : at;
+    }
+
     void hop(std::vector<DetectedNote>& out) {
         const int64_t start = analysed;
+        while (!clicks.empty() && clicks.front() < start - static_cast<int64_t>(ring.size())) {
+            clicks.pop_front();
+        }
         double sum = 0.0;
         for (int i = 0; i < p.hopSize; ++i) {
             const float s = partial[static_cast<std::size_t>(i)];
@@ -559,7 +681,7 @@ struct NoteDetector::Impl {
         for (Waiting& w : waiting) {
             if (w.decideAt == 0 && analysed >= w.reported + p.sampleRate / 40) {
                 w.onset = refine(w.reported, analysed);
-                w.decideAt = std::max<int64_t>(analysed, heardFrom(w) + decision);
+                w.decideAt = std::max<int64_t>(analysed, decideAt(w, decision));
             }
         }
 
@@ -585,8 +707,8 @@ struct NoteDetector::Impl {
                 // first thought, the decision waits for as much of the note.
                 next.placed = true;
                 next.onset = refine(next.reported, end);
-                if (heardFrom(next) + decision > analysed + p.hopSize) {
-                    next.decideAt = heardFrom(next) + decision;
+                if (decideAt(next, decision) > analysed + p.hopSize) {
+                    next.decideAt = decideAt(next, decision);
                     break;
                 }
             }
@@ -647,6 +769,18 @@ std::vector<DetectedNote> NoteDetector::feed(const float* samples, std::size_t c
         }
     }
     return out;
+}
+
+void NoteDetector::ownClick(int64_t sample) {
+    std::deque<int64_t>& clicks = impl_->clicks;
+    if (!impl_->usable || sample < 0) {
+        return;
+    }
+    clicks.insert(std::upper_bound(clicks.begin(), clicks.end(), sample), sample);
+    // Far more than the ring holds at any tempo: a caller announcing far ahead loses the last.
+    while (clicks.size() > 256) {
+        clicks.pop_back();
+    }
 }
 
 double NoteDetector::levelDb() const {

@@ -55,6 +55,11 @@ struct DetectorParams {
     // An onset whose new energy (the samples less the continuation of what rang before) falls
     // by more than this within the decision time is a click or a drum, not a pluck.
     double transientDropDb = 6.0;
+    // The program's own clicks, when it announces them (ownClick): how long a click's samples
+    // are left out of a note's decision, and how far an announced time may be from where the
+    // click is heard.
+    double clickMs = 30.0;
+    double clickSlackMs = 10.0;
     int lowestMidi = 28;
     int highestMidi = 68;
 
@@ -81,6 +86,11 @@ public:
     // Feeds any number of samples (any block size); returns the notes whose pitch became known
     // during this block, in onset order.
     std::vector<DetectedNote> feed(const float* samples, std::size_t count);
+    // The program sounds its own metronome click at about this stream position (within
+    // clickSlackMs; it may lie ahead of what has been fed).  A note whose onset falls on a
+    // click is placed on its own attack and decided on the samples after the click; a click
+    // alone is not a note.  Without announcements the detector works as before.
+    void ownClick(int64_t sample);
     // Level of the most recent hop, in dBFS (for a level meter).
     double levelDb() const;
     // The pitch heard now (0 when none) and its cents, for a tuner.

@@ -48,6 +48,20 @@ int64_t OnsetClock::nanosOf(int64_t sample) const {
     return anchor->nanos + (sample - anchor->sample) * 1000000000LL / anchor->rate;
 }
 
+int64_t OnsetClock::sampleOf(int64_t nanos) const {
+    if (anchors_.empty()) {
+        return -1;
+    }
+    const Anchor* anchor = &anchors_.front();
+    for (auto it = anchors_.rbegin(); it != anchors_.rend(); ++it) {
+        if (it->nanos <= nanos) {
+            anchor = &*it;
+            break;
+        }
+    }
+    return anchor->sample + (nanos - anchor->nanos) * anchor->rate / 1000000000LL;
+}
+
 // ---------------------------------------------------------------------------------------------
 // The worker: the input's sink on the capture side, the detector on its own thread.
 
@@ -56,6 +70,7 @@ namespace {
 constexpr std::size_t blockSamples = 512;
 constexpr std::size_t blockSlots = 512; // about five seconds at 48 kHz
 constexpr std::size_t noteSlots = 256;
+constexpr std::size_t clickSlots = 64;
 constexpr int64_t presenceIntervalNanos = 1000000000LL;
 // The detector works a hop (256 samples) at a time, so the capture side wakes the worker once per
 // that many samples rather than at every period it delivers; between wakes the worker looks in
@@ -191,6 +206,14 @@ public:
         wake_.notify_one();
     }
 
+    // On the event thread: one push, no wake (the worker takes it with the next block).
+    void ownClick(int64_t nanos) {
+        if (int64_t* slot = clicks_.writeSlot()) {
+            *slot = nanos;
+            clicks_.commit();
+        }
+    }
+
     void failed(const platform::InputError& error) override {
         {
             const std::lock_guard lock(mutex_);
@@ -269,6 +292,10 @@ private:
                 clock_.reset();
             }
             clock_.addBlock(detector_->samplesFed(), block->firstNanos, block->rate);
+            while (const int64_t* click = clicks_.readSlot()) {
+                detector_->ownClick(clock_.sampleOf(*click));
+                clicks_.release();
+            }
             const std::vector<DetectedNote> found =
                 detector_->feed(block->samples.data(), block->count);
             blocks_->release();
@@ -308,6 +335,7 @@ private:
 
     std::unique_ptr<SpscRing<SampleBlock, blockSlots>> blocks_;
     SpscRing<platform::MidiNoteIn, noteSlots> notes_;
+    SpscRing<int64_t, clickSlots> clicks_; // the event thread's announcements
     std::atomic<bool> ended_{false};
     std::size_t unwoken_ = 0; // the capture side's own: samples since it last woke the worker
 
@@ -379,6 +407,12 @@ void Listener::stop() {
     source_.reset();
     worker_.reset();
     inputId_.clear();
+}
+
+void Listener::ownClick(int64_t nanos) {
+    if (worker_) {
+        worker_->ownClick(nanos);
+    }
 }
 
 int64_t Listener::workerCpuNanos() const {

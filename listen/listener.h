@@ -36,6 +36,10 @@ public:
     // The time of a sample: from the latest block that starts at or before it (the oldest block
     // kept when it lies before all of them); 0 when no block was added.
     int64_t nanosOf(int64_t sample) const;
+    // The stream position of a time: from the latest block that starts at or before it (the
+    // oldest block kept when it lies before all of them), ahead of the last block at its rate;
+    // -1 when no block was added.
+    int64_t sampleOf(int64_t nanos) const;
 
 private:
     struct Anchor {
@@ -74,6 +78,10 @@ public:
     // figure read when its thread has ended; 0 when not listening).
     int64_t workerCpuNanos() const;
     platform::InputBackend& inputs() { return *inputs_; }
+    // The program sounds its own metronome click at about this time on the monotonic clock (the
+    // send time plus the calibrated latency): the detector leaves it out of the notes it
+    // decides.  Non-blocking, for the event thread; nothing when not listening.
+    void ownClick(int64_t nanos);
 
 signals:
     void noteHeard(listen::PlayedNote note);

@@ -74,6 +74,7 @@ stavebass::BeatHeard stavebass::beatabouttosound() {
     }
     beat.listening = true;
     beat.position = beatNumber;
+    beat.clicked = !playNotes;
     if (beatNumber < 1 || beatNumber > 4) {
         return beat;
     }
@@ -103,11 +104,15 @@ void stavebass::judgebeat(const BeatHeard& beat) {
         showscore();
         Image3->update();
     }
+    const int64_t time =
+        MIDI_OUT::firstSendNanos != 0 ? MIDI_OUT::firstSendNanos : platform::monotonicNanos();
+    if (beat.clicked) {
+        // The input may hear the click: where, as the calibration heard the beat.
+        listener->ownClick(time + matcher.latencyNanos());
+    }
     if (!beat.counts) {
         return;
     }
-    const int64_t time =
-        MIDI_OUT::firstSendNanos != 0 ? MIDI_OUT::firstSendNanos : platform::monotonicNanos();
     const int64_t id = beatSerial++;
     const auto p = static_cast<std::size_t>(beat.position);
     beatPlaces[id] = {barSerial, beat.position, QString::fromStdString(currentBar[p]),

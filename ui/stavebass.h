@@ -240,6 +240,7 @@ public:
         int16_t position = 0;  // 1..4 in the bar being played
         int expectedMidi = 0;  // the sounding pitch Clefwork plays for it
         int64_t barSerial = 0; // which bar it belongs to
+        bool clicked = false;  // the tick sounds the metronome's click (not in note mode)
     };
     struct Mark {
         listen::Verdict verdict = listen::Verdict::Missed;
