@@ -8,7 +8,6 @@
 #include <QtSql/QSqlDriver>
 #include <QtSql/QSqlQuery>
 #include <algorithm>
-#include <atomic>
 #include <map>
 #include <sqlite3.h>
 #include <string_view>
@@ -22,32 +21,6 @@ namespace {
 constexpr int kOpenString[4] = {0, 5, 10, 15}; // E A D G, semitones above the open low E
 constexpr int kHighestFret = 24;
 constexpr int kReach = 5; // frets above the index finger that the hand reaches
-
-// A read-only connection of its own, removed when it goes out of scope.
-class Connection {
-public:
-    explicit Connection(const QString& path) {
-        static std::atomic<int> counter{0};
-        name_ = QStringLiteral("clefwork-progress-%1").arg(++counter);
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name_);
-        db.setDatabaseName(path);
-        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=2000"));
-        db.open();
-    }
-    ~Connection() {
-        {
-            QSqlDatabase db = QSqlDatabase::database(name_, false);
-            db.close();
-        }
-        QSqlDatabase::removeDatabase(name_);
-    }
-    Connection(const Connection&) = delete;
-    Connection& operator=(const Connection&) = delete;
-    QSqlDatabase db() const { return QSqlDatabase::database(name_, false); }
-
-private:
-    QString name_;
-};
 
 int schemaVersion(const QSqlDatabase& db) {
     QSqlQuery q(db);
@@ -260,7 +233,7 @@ Progress loadProgress(const QString& path, const ProgressFilter& filter) {
     }
     int version = -1;
     {
-        Connection connection(path);
+        const ReadConnection connection(path);
         if (!connection.db().isOpen()) {
             out.ok = false;
             out.error = QObject::tr("The practice history at %1 cannot be opened (%2).")
@@ -291,7 +264,7 @@ Progress loadProgress(const QString& path, const ProgressFilter& filter) {
         }
     }
     {
-        Connection connection(path);
+        const ReadConnection connection(path);
         QSqlDatabase db = connection.db();
         QSqlQuery q(db);
         if (!run(q, QStringLiteral("SELECT COALESCE(SUM(beat_count), 0) FROM sessions"), {}, out)) {

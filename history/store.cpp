@@ -615,39 +615,34 @@ QString csvField(const QString& text) {
     return QLatin1Char('"') + quoted + QLatin1Char('"');
 }
 
-// A connection of its own for reading, removed when it goes out of scope.
-class Reader {
-public:
-    explicit Reader(const QString& path) : name_(nextConnectionName()) {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name_);
-        db.setDatabaseName(path);
-        db.setConnectOptions(
-            QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
-        db.open();
-    }
-    ~Reader() {
-        {
-            QSqlDatabase db = QSqlDatabase::database(name_, false);
-            db.close();
-        }
-        QSqlDatabase::removeDatabase(name_);
-    }
-    Reader(const Reader&) = delete;
-    Reader& operator=(const Reader&) = delete;
-    QSqlDatabase db() const { return QSqlDatabase::database(name_, false); }
-
-private:
-    QString name_;
-};
-
 } // namespace
+
+ReadConnection::ReadConnection(const QString& path) : name_(nextConnectionName()) {
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name_);
+    db.setDatabaseName(path);
+    db.setConnectOptions(
+        QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
+    db.open();
+}
+
+ReadConnection::~ReadConnection() {
+    {
+        QSqlDatabase db = QSqlDatabase::database(name_, false);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name_);
+}
+
+QSqlDatabase ReadConnection::db() const {
+    return QSqlDatabase::database(name_, false);
+}
 
 bool exportCsv(const QString& dbPath, const QString& csvPath, QString& error) {
     if (!QFileInfo::exists(dbPath)) {
         error = QObject::tr("There is no practice history at %1.").arg(dbPath);
         return false;
     }
-    Reader reader(dbPath);
+    const ReadConnection reader(dbPath);
     QSqlDatabase db = reader.db();
     if (!db.isOpen()) {
         error = db.lastError().text();

@@ -117,6 +117,19 @@ private:
     QSqlError lastError_; // of the last statement that failed inside a transaction
 };
 
+// A read-only connection of its own to the history at `path`, removed when it goes out of scope.
+class ReadConnection {
+public:
+    explicit ReadConnection(const QString& path);
+    ~ReadConnection();
+    ReadConnection(const ReadConnection&) = delete;
+    ReadConnection& operator=(const ReadConnection&) = delete;
+    QSqlDatabase db() const;
+
+private:
+    QString name_;
+};
+
 // Writes the whole history at `dbPath` to `csvPath`, one row per beat with its session's
 // columns, a header row first, quoted as RFC 4180 says.  False with `error` set on failure.
 bool exportCsv(const QString& dbPath, const QString& csvPath, QString& error);

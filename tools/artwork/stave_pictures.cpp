@@ -3,6 +3,7 @@
 
 #include "artwork.h"
 #include "canvas.h"
+#include "stave/bassclef.h"
 
 #include <QFont>
 #include <QPainterPath>
@@ -186,30 +187,6 @@ QImage ottavaShape() {
         4);
 }
 
-// A bass (F) clef: the curl starts with a round head on the line given by `fLine` (the y of its
-// centre), rises just over the top line, swings round to the right and sweeps down to about the
-// second line; two dots sit either side of that line to its right.  `left` is the clef's left
-// edge, `gap` the distance between two lines.
-QPainterPath bassClefPath(double left, double fLine, double gap) {
-    const double u = gap / 22.0;
-    auto pt = [&](double x, double y) { return QPointF(left + x * u, fLine + y * u); };
-    QPainterPath clef;
-    clef.moveTo(pt(1, -2));
-    clef.cubicTo(pt(1, -18), pt(10, -26.5), pt(19, -26.5));
-    clef.cubicTo(pt(32, -26.5), pt(41, -16), pt(41, -1));
-    clef.cubicTo(pt(41, 22), pt(24, 44), pt(1, 61));
-    clef.lineTo(pt(0, 58.5));
-    clef.cubicTo(pt(18, 42), pt(31.5, 22), pt(31.5, -1));
-    clef.cubicTo(pt(31.5, -14), pt(26, -21.5), pt(18, -21.5));
-    clef.cubicTo(pt(12, -21.5), pt(8, -16), pt(8.5, -8));
-    clef.closeSubpath();
-    clef.addEllipse(pt(6.5, -1), 6.8 * u, 6.8 * u);
-    clef.addEllipse(pt(51, -10.5), 3.3 * u, 3.3 * u);
-    clef.addEllipse(pt(51, 11.5), 3.3 * u, 3.3 * u);
-    clef.setFillRule(Qt::WindingFill);
-    return clef;
-}
-
 struct KeyPicture {
     const char* name;
     int sharps;
@@ -256,7 +233,7 @@ QImage drawKey(const KeyPicture& key, const QImage& sharp, const QImage& flat) {
     drawLines(picture, rows);
     const int bottomCentre = topLine + 4 * lineGap + 1; // between the two rows of the bottom line
     const double fLine = bottomCentre - 6 * stepGap;
-    const QPainterPath clef = bassClefPath(clefLeft, fLine, lineGap);
+    const QPainterPath clef = stave::bassClefPath(clefLeft, fLine, lineGap);
     stamp(picture, renderBlackWhite(keyWidth, keyHeight, [&](QPainter& p) { p.drawPath(clef); }), 0,
           0);
     for (int i = 0; i < key.sharps; ++i) {
@@ -305,7 +282,7 @@ void drawStavePictures(Output& out) {
 
 // Also used by the intro picture.
 QPainterPath bassClef(double left, double fLine, double gap) {
-    return bassClefPath(left, fLine, gap);
+    return stave::bassClefPath(left, fLine, gap);
 }
 
 } // namespace artwork
