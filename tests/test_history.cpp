@@ -529,11 +529,8 @@ TEST_F(History, TwoProcessesOnOneFileBothKeepTheirSessions) {
                          FROM sessions s JOIN beats b ON b.session_id = s.id
                          GROUP BY s.id ORDER BY s."key")"),
         (std::vector<QVariantList>{{"A", 90, 600, 600, 150, 600}, {"B", 90, 600, 600, 150, 600}}));
-    // And they did write at the same time: their bars lie between each other's.
-    const auto spans = db.rows("SELECT MIN(id), MAX(id) FROM beats GROUP BY session_id");
-    ASSERT_EQ(spans.size(), 2u);
-    EXPECT_LT(spans[0][0].toInt(), spans[1][1].toInt());
-    EXPECT_LT(spans[1][0].toInt(), spans[0][1].toInt());
+    // Whether their bars interleave is up to the scheduler (under a sanitizer one child may
+    // finish before the other starts), so it is not asserted.
 }
 
 // The kill -9 test's child: writes bars until it is killed, saying each bar once it is in.
