@@ -8,7 +8,8 @@
 // matcher's deadlines go to the beat matcher in the order the program meets them.  Prints the
 // verdicts against the truth; asserts nothing.
 //   bench_judge [--quick] [--bars N] [--seed N] [--latency auto|MS] [--grace MS]
-//               [--soundfont NAME-PART] [--tempo BPM] [--verbose] [--no-announce]
+//               [--soundfont NAME-PART] [--bass fingered|picked] [--mix clean|clicks|noise]
+//               [--tempo BPM] [--verbose] [--no-announce]
 #include "bench/render_bass.h"
 #include "listen/detector.h"
 #include "listen/matcher.h"
@@ -454,7 +455,7 @@ int main(int argc, char** argv) {
     int bars = 0, onlyTempo = 0;
     unsigned seed = 13;
     double fixedLatencyMs = 0.0, graceMs = 0.0;
-    std::string onlyFont;
+    std::string onlyFont, onlyMix, onlyBass;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool more = i + 1 < argc;
@@ -472,6 +473,10 @@ int main(int argc, char** argv) {
             onlyTempo = std::atoi(argv[++i]);
         } else if (arg == "--soundfont" && more) {
             onlyFont = argv[++i];
+        } else if (arg == "--mix" && more) {
+            onlyMix = argv[++i];
+        } else if (arg == "--bass" && more) {
+            onlyBass = argv[++i];
         } else if (arg == "--grace" && more) {
             graceMs = std::atof(argv[++i]);
         } else if (arg == "--latency" && more) {
@@ -534,6 +539,9 @@ int main(int argc, char** argv) {
             continue;
         }
         for (int program : programs) {
+            if (!onlyBass.empty() && onlyBass != (program == 33 ? "fingered" : "picked")) {
+                continue;
+            }
             std::array<double, 3> latencyMs{};
             for (std::size_t m = 0; m < 3; ++m) {
                 latencyMs[m] = fixedLatencyMs;
@@ -544,13 +552,23 @@ int main(int argc, char** argv) {
                 }
             }
             for (double tempo : tempi) {
-                ++take;
+                // The take's number as in the full run, so that a filtered run plays the
+                // same performances.
+                const bool tim = sf.find("TimGM6mb") != std::string::npos;
+                const auto tempoIndex = static_cast<unsigned>(tempo == 60    ? 0
+                                                              : tempo == 100 ? 1
+                                                                             : 2);
+                take = (tim ? 6u : 0u) + (program == 33 ? 0u : 3u) + tempoIndex + 1u;
                 std::mt19937 random(seed * 1000u + take);
                 const Performance p = compose(random, tempo, bars * 4, mistakes);
                 const std::vector<float> bass = renderer.bass(p, program);
                 const std::vector<float> clicks = renderer.clicks(p);
                 for (std::size_t m = 0; m < 3; ++m) {
                     const bench::Mix mix = mixes[m];
+                    if (!onlyMix.empty() &&
+                        std::string(bench::mixName(mix)).rfind(onlyMix, 0) == std::string::npos) {
+                        continue;
+                    }
                     const std::vector<float> audio = mixed(bass, clicks, p, mix, seed + take);
                     audioSec += static_cast<double>(audio.size()) / rate;
                     const Judged j =

@@ -83,6 +83,35 @@ public:
     }
     const std::string& soundfont() const { return engine_.soundfontPath(); }
 
+    // The events (at multiples of block) rendered from silence: mono, frames long.
+    std::vector<float> play(const std::vector<Event>& events, int64_t frames) {
+        // Let every voice and the reverb's tail die away: each take starts from silence.
+        engine_.silence();
+        std::vector<float> scratchL(4096), scratchR(4096);
+        for (int i = 0; i < 100; ++i) {
+            engine_.render(scratchL.data(), scratchR.data(), 4096);
+            if (std::max(peak(scratchL), peak(scratchR)) < 1e-6) {
+                break;
+            }
+        }
+        std::vector<float> left(static_cast<std::size_t>(frames)), right(left.size());
+        std::vector<float> mono(left.size());
+        int64_t done = 0;
+        std::size_t next = 0;
+        while (done < frames) {
+            while (next < events.size() && events[next].at <= done) {
+                engine_.send(events[next++].message);
+            }
+            const int n = static_cast<int>(std::min<int64_t>(block, frames - done));
+            engine_.render(left.data() + done, right.data() + done, n);
+            done += n;
+        }
+        for (std::size_t i = 0; i < mono.size(); ++i) {
+            mono[i] = 0.5f * (left[i] + right[i]);
+        }
+        return mono;
+    }
+
     Take render(const TakeSpec& spec) {
         Take take;
         take.midi = spec.midi;
@@ -181,34 +210,6 @@ private:
             p = std::max(p, static_cast<double>(std::fabs(s)));
         }
         return p;
-    }
-
-    std::vector<float> play(const std::vector<Event>& events, int64_t frames) {
-        // Let every voice and the reverb's tail die away: each take starts from silence.
-        engine_.silence();
-        std::vector<float> scratchL(4096), scratchR(4096);
-        for (int i = 0; i < 100; ++i) {
-            engine_.render(scratchL.data(), scratchR.data(), 4096);
-            if (std::max(peak(scratchL), peak(scratchR)) < 1e-6) {
-                break;
-            }
-        }
-        std::vector<float> left(static_cast<std::size_t>(frames)), right(left.size());
-        std::vector<float> mono(left.size());
-        int64_t done = 0;
-        std::size_t next = 0;
-        while (done < frames) {
-            while (next < events.size() && events[next].at <= done) {
-                engine_.send(events[next++].message);
-            }
-            const int n = static_cast<int>(std::min<int64_t>(block, frames - done));
-            engine_.render(left.data() + done, right.data() + done, n);
-            done += n;
-        }
-        for (std::size_t i = 0; i < mono.size(); ++i) {
-            mono[i] = 0.5f * (left[i] + right[i]);
-        }
-        return mono;
     }
 
     platform::FluidEngine engine_;

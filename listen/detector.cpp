@@ -67,6 +67,7 @@ struct NoteDetector::Impl {
         int64_t onset;    // on the attack
         int64_t decideAt; // 0 until the onset is placed
         bool placed;      // placed again with the samples up to the decision
+        bool second;      // from the spectral detector
     };
 
     DetectorParams p;
@@ -90,8 +91,11 @@ struct NoteDetector::Impl {
     double nowCents = 0.0;
     // The last note reported, for the ringing guard.
     double lastMidi = 0.0;
+    int lastLag = 0;    // the period of the last note reported, in samples
+    bool armed = false; // its waveform has been repeating since (a break is a new note)
     int64_t lastOnset = 0;
     int64_t lastOnsetSeen = -1; // aubio's last onset, to skip repeats of it
+    int64_t lastAnyOnset = -1;
     std::deque<int64_t> clicks; // the program's own clicks announced, in order
     int minLag = 1;
     int maxLag = 1;
@@ -152,6 +156,25 @@ struct NoteDetector::Impl {
     ~Impl() {
         if (onset) {
             del_aubio_onset(onset);
+        }
+        // A new note over a louder one may not raise the energy: it breaks the ringing note's
+        // waveform, which has repeated at its period until then.
+        if (lastLag > 0) {
+            const int64_t width = std::max<int64_t>(lastLag, ms(10.0));
+            const int64_t shift = lastLag * ((width + lastLag - 1) / lastLag);
+            if (analysed - width - shift >= ringStart()) {
+                const double d = crossDifference(analysed - width, analysed, shift);
+                if (d < 0.15) {
+                    armed = true;
+                } else if (armed && d > 0.4 && level > p.gateDb) {
+                    armed = false;
+                    const int64_t position = breakPoint(analysed - width - p.hopSize, shift);
+                    if (lastAnyOnset < 0 || position - lastAnyOnset >= ms(p.minInterOnsetMs)) {
+                        waiting.push_back({position, position, 0, false, true});
+                        lastAnyOnset = position;
+                    }
+                }
+            }
         }
         if (pitch) {
             del_aubio_pitch(pitch);
@@ -372,6 +395,19 @@ struct NoteDetector::Impl {
         return reported;
     }
 
+    // Where the waveform from `from` on first stops repeating what sounded shift samples
+    // earlier: the first 2.5 ms whose difference from it reaches a third of their energy.
+    int64_t breakPoint(int64_t from, int64_t shift) const {
+        const int64_t piece = ms(2.5);
+        from = std::max(from, ringStart() + shift);
+        for (int64_t t = from; t + piece <= analysed; t += piece / 2) {
+            if (crossDifference(t, t + piece, shift) > 0.3) {
+                return t;
+            }
+        }
+        return std::max<int64_t>(from, analysed - piece);
+    }
+
     // A click is heard when its loudest edges are this many times the power of those after it.
     static constexpr double clickEdgeRatio = 6.0;
 
@@ -424,11 +460,27 @@ struct NoteDetector::Impl {
     // note's three periods.
     int64_t measured() const { return 2 * maxLag + p.hopSize; }
 
-    void decide(const Waiting& w, int64_t now, std::vector<DetectedNote>& out) {
+    void decide(const Waiting& w, int64_t now, bool cut, std::vector<DetectedNote>& out) {
         const int64_t click = clickOver(w.onset, now - measured());
         int64_t clickFree = clickEnd(w.onset, now - measured());
+        if (const int64_t c = clickOver(w.onset, now);
+            cut && c >= 0 && now - (c + ms(p.clickMs + p.clickSlackMs)) < measured()) {
+            // The next onset came before the click was over and the note measured: this one
+            // is the click, and a note after it has an onset of its own.
+            return;
+        }
+        if (w.second && cut && now - w.onset < measured()) {
+            // A break in the ringing waveform (the string damped, a click) just before an
+            // onset that stands for the note.
+            return;
+        }
         if (now - clickFree < measured()) {
-            clickFree = 0; // not enough after it (the next onset came first): as without
+            if (false) {
+                // The next onset came before the click was over and the note measured: this
+                // one is the click, and the note after it has an onset of its own.
+                return;
+            }
+            clickFree = 0; // not enough after it: as without
         }
         if (clickFree > 0 && clickEdge(click, clickFree, now) < clickEdgeRatio) {
             clickFree = 0;
@@ -604,27 +656,41 @@ struct NoteDetector::Impl {
         const double after = periodicEnergy(from, now, chosenLag);
         const bool rose =
             before <= 0.0 || after >= before * std::pow(10.0, p.retriggerRiseDb / 10.0);
-        if (lastMidi > 0.0 && std::lround(lastMidi) != key && !rose && before > 1e-3 * after) {
-            // Nothing new at this pitch: what rang on (a click over a decayed note).
-            return;
-        }
-        if (lastMidi > 0.0 && std::lround(lastMidi) == key) {
+        // Whether the waveform after the onset breaks from the continuation of the ringing
+        // note's (whole periods of it before the onset, and so before any click on it).
+        auto breaks = [&](int lagBefore) {
             const int64_t skip = p.sampleRate * 15 / 1000;
             const int64_t width = std::max<int64_t>(chosenLag, p.sampleRate / 100);
             const int64_t start = std::max(w.onset + skip, clickFree);
-            // Against the waveform before the onset (and so before any click on it).
             const int64_t shift =
-                chosenLag * ((start - w.onset + width + chosenLag - 1) / chosenLag);
+                lagBefore * ((start - w.onset + width + lagBefore - 1) / lagBefore);
             double broken = 0.0;
             if (start + width <= now && start - shift >= ringStart()) {
                 broken = crossDifference(start, start + width, shift);
             }
-            if (!rose && broken < p.retriggerBreak) {
+            return broken >= p.retriggerBreak;
+        };
+        if (lastMidi > 0.0 && std::lround(lastMidi) != key && !rose && before > 1e-3 * after) {
+            // Nothing new at this pitch: what rang on (a click over a decayed note), unless
+            // the ringing note's waveform breaks (a softer note over a louder one an octave or
+            // two up repeats at this pitch's period too).
+            const auto [lastLag, lastDiff] =
+                bestNear(w.onset - 3 * maxLag, w.onset, p.sampleRate / midiToHz(lastMidi));
+            if (lastLag == 0 || lastDiff > 0.2 || !breaks(lastLag)) {
                 return;
             }
         }
+        if (w.second && lastMidi > 0.0 && std::lround(lastMidi) == key) {
+            // The ringing note's waveform broke, yet the note heard is the same: its damping.
+            return;
+        }
+        if (lastMidi > 0.0 && std::lround(lastMidi) == key && !rose && !breaks(chosenLag)) {
+            return;
+        }
         lastMidi = midi;
         lastOnset = w.onset;
+        lastLag = chosenLag;
+        armed = false;
         DetectedNote note;
         note.onsetSample = w.onset;
         note.midi = key;
@@ -672,7 +738,32 @@ struct NoteDetector::Impl {
             const int64_t position = std::clamp<int64_t>(start + relative, 0, analysed);
             if (position != lastOnsetSeen) {
                 lastOnsetSeen = position;
-                waiting.push_back({position, position, 0, false});
+                // One the spectral detector reported just before stands for this one.
+                if (!waiting.empty() && waiting.back().second && waiting.back().decideAt == 0 &&
+                    position - waiting.back().reported < ms(p.minInterOnsetMs)) {
+                    waiting.pop_back();
+                }
+                waiting.push_back({position, position, 0, false, false});
+                lastAnyOnset = position;
+            }
+        }
+        // A new note over a louder one may not raise the energy: it breaks the ringing note's
+        // waveform, which has repeated at its period until then.
+        if (lastLag > 0) {
+            const int64_t width = std::max<int64_t>(lastLag, ms(10.0));
+            const int64_t shift = lastLag * ((width + lastLag - 1) / lastLag);
+            if (analysed - width - shift >= ringStart()) {
+                const double d = crossDifference(analysed - width, analysed, shift);
+                if (d < 0.15) {
+                    armed = true;
+                } else if (armed && d > 0.4 && level > p.gateDb) {
+                    armed = false;
+                    const int64_t position = breakPoint(analysed - width - p.hopSize, shift);
+                    if (lastAnyOnset < 0 || position - lastAnyOnset >= ms(p.minInterOnsetMs)) {
+                        waiting.push_back({position, position, 0, false, true});
+                        lastAnyOnset = position;
+                    }
+                }
             }
         }
         // Place each onset once the samples after it are in: aubio's energy onset comes late
@@ -680,7 +771,7 @@ struct NoteDetector::Impl {
         const auto decision = static_cast<int64_t>(p.decisionMs * p.sampleRate / 1000.0);
         for (Waiting& w : waiting) {
             if (w.decideAt == 0 && analysed >= w.reported + p.sampleRate / 40) {
-                w.onset = refine(w.reported, analysed);
+                w.onset = w.second ? w.reported : refine(w.reported, analysed);
                 w.decideAt = std::max<int64_t>(analysed, decideAt(w, decision));
             }
         }
@@ -700,13 +791,13 @@ struct NoteDetector::Impl {
         while (!waiting.empty() && waiting.front().decideAt != 0 &&
                waiting.front().decideAt <= analysed) {
             Waiting& next = waiting.front();
-            const int64_t end =
-                waiting.size() < 2 ? analysed : std::min(analysed, waiting[1].onset);
+            const bool cut = waiting.size() >= 2 && waiting[1].onset < analysed;
+            const int64_t end = cut ? waiting[1].onset : analysed;
             if (!next.placed) {
                 // The attack again, now that the note's loudest is in: when it rose later than
                 // first thought, the decision waits for as much of the note.
                 next.placed = true;
-                next.onset = refine(next.reported, end);
+                next.onset = next.second ? next.reported : refine(next.reported, end);
                 if (decideAt(next, decision) > analysed + p.hopSize) {
                     next.decideAt = decideAt(next, decision);
                     break;
@@ -714,7 +805,7 @@ struct NoteDetector::Impl {
             }
             const Waiting w = next;
             waiting.pop_front();
-            decide(w, end, out);
+            decide(w, end, cut, out);
         }
     }
 

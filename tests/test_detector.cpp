@@ -187,6 +187,38 @@ INSTANTIATE_TEST_SUITE_P(
         Case{fluidR3, 34, 55, 80, 4, Mix::Noise}),
     caseName);
 
+// A softer note played legato over a louder one (the first let go as the second sounds, so the
+// level never dips) is its own event: the energy may not rise, but the ringing waveform breaks.
+TEST(NoteDetector, ASofterNoteOverALouderOneIsHeard) {
+    struct Pair {
+        const char* soundfont;
+        int program, first, loud, second, soft;
+    };
+    for (const Pair& c : {Pair{timGM, 33, 38, 110, 46, 60}, Pair{fluidR3, 33, 40, 120, 62, 60},
+                          Pair{fluidR3, 34, 28, 120, 55, 50}, Pair{timGM, 34, 33, 120, 45, 60},
+                          Pair{fluidR3, 33, 31, 110, 38, 70}}) {
+        SCOPED_TRACE(std::to_string(c.first) + " then " + std::to_string(c.second));
+        bench::BassRenderer* synth = renderer(c.soundfont);
+        if (!synth) {
+            GTEST_SKIP() << c.soundfont << " is not installed";
+        }
+        using bench::packMessage;
+        const int64_t on = rate / 4 / 64 * 64, next = on + rate * 3 / 5 / 64 * 64;
+        const auto samples = synth->play({{0, packMessage(0xC0, c.program, 0)},
+                                          {on, packMessage(0x90, c.first, c.loud)},
+                                          {next, packMessage(0x80, c.first, 0)},
+                                          {next, packMessage(0x90, c.second, c.soft)},
+                                          {next + rate, packMessage(0x80, c.second, 0)}},
+                                         next + rate * 3 / 2);
+        const auto notes = detect(samples);
+        ASSERT_EQ(notes.size(), 2u);
+        EXPECT_EQ(notes[0].midi, c.first);
+        EXPECT_EQ(notes[1].midi, c.second);
+        // Soundfonts take up to 20 ms to speak.
+        EXPECT_NEAR(ms(notes[1].onsetSample - next), 12.0, 18.0);
+    }
+}
+
 // Nothing is heard in silence, in white noise, or in a low hum below the gate.
 TEST(NoteDetector, SilenceAndNoiseGiveNothing) {
     std::mt19937 random(7);
