@@ -9,7 +9,7 @@
 // verdicts against the truth; asserts nothing.
 //   bench_judge [--quick] [--bars N] [--seed N] [--latency auto|MS] [--grace MS]
 //               [--soundfont NAME-PART] [--bass fingered|picked] [--mix clean|clicks|noise]
-//               [--tempo BPM] [--verbose] [--no-announce]
+//               [--tempo BPM] [--verbose] [--no-announce] [--legato]
 #include "bench/render_bass.h"
 #include "listen/detector.h"
 #include "listen/matcher.h"
@@ -164,6 +164,8 @@ public:
         return engine_.load(error, rate);
     }
     const std::string& soundfont() const { return engine_.soundfontPath(); }
+    // Each note let go as the next one sounds, instead of 20 ms before it.
+    void setLegato(bool legato) { legato_ = legato; }
 
     // Each note sounds until 20 ms before the next one played (through any missed beat, at most
     // two beats); the last one for most of its beat.
@@ -180,7 +182,8 @@ public:
             const Planned& b = *played[i];
             int64_t off = b.onset + onGrid(0.9 * static_cast<double>(p.period));
             if (i + 1 < played.size()) {
-                off = std::min(played[i + 1]->onset - onGrid(0.02 * rate), b.onset + 2 * p.period);
+                off = std::min(played[i + 1]->onset - (legato_ ? 0 : onGrid(0.02 * rate)),
+                               b.onset + 2 * p.period);
             }
             events.push_back({b.onset, bench::packMessage(0x90, b.played, b.velocity)});
             events.push_back({off, bench::packMessage(0x80, b.played, 0)});
@@ -224,6 +227,7 @@ private:
     }
 
     platform::FluidEngine engine_;
+    bool legato_ = false;
 };
 
 double peak(const std::vector<float>& x) {
@@ -451,7 +455,7 @@ std::string shortName(const std::string& path) {
 } // namespace
 
 int main(int argc, char** argv) {
-    bool quick = false, verbose = false, autoLatency = true, announce = true;
+    bool legato = false, quick = false, verbose = false, autoLatency = true, announce = true;
     int bars = 0, onlyTempo = 0;
     unsigned seed = 13;
     double fixedLatencyMs = 0.0, graceMs = 0.0;
@@ -463,6 +467,8 @@ int main(int argc, char** argv) {
             quick = true;
         } else if (arg == "--verbose") {
             verbose = true;
+        } else if (arg == "--legato") {
+            legato = true;
         } else if (arg == "--no-announce") {
             announce = false;
         } else if (arg == "--bars" && more) {
@@ -517,12 +523,13 @@ int main(int argc, char** argv) {
     const bench::Mix mixes[] = {bench::Mix::Clean, bench::Mix::Clicks, bench::Mix::Noise};
     std::printf("Beat judge: %d bars of 4 beats x %zu tempi x 2 basses x %zu soundfonts, each "
                 "clean, with clicks and in noise; seed %u; latency %s; beats closed %.0f ms after "
-                "the matcher's deadline; clicks %s\n",
+                "the matcher's deadline; clicks %s%s\n",
                 bars, tempi.size(), soundfonts.size(), seed,
                 autoLatency ? "calibrated (median onset offset of 8 notes at tempo 100)"
                             : (std::to_string(fixedLatencyMs) + " ms").c_str(),
                 graceMs,
-                announce ? "announced to the detector (beat + latency, +-3 ms)" : "not announced");
+                announce ? "announced to the detector (beat + latency, +-3 ms)" : "not announced",
+                legato ? "; legato (each note let go as the next sounds)" : "");
     std::printf("\n%-12s %-9s %5s  %-14s %6s %8s %12s %12s %20s\n", "soundfont", "bass", "tempo",
                 "material", "beats", "agree %", "right>wrong", "latency ms", "onset error med/p95");
 
@@ -531,6 +538,7 @@ int main(int argc, char** argv) {
     double audioSec = 0;
     const double started = wallNow();
     Renderer renderer;
+    renderer.setLegato(legato);
     unsigned take = 0;
     for (const std::string& sf : soundfonts) {
         std::string error;

@@ -1,7 +1,10 @@
 // The note detector.  Every hop goes through aubio's onset detector (a short window, for timing)
 // and aubio's pitch tracker (a window of two periods of the low E string).  An onset opens a
-// note; decisionMs later the pitch estimates made since the onset are voted on, and the vote is
-// checked against the samples after the onset alone:
+// note: aubio's, or, for a note played over a louder or a related one ringing (which need not
+// raise the energy), where the ringing note's waveform stops repeating at its period, or where
+// the tracker moved to another key that the samples repeat at; decisionMs later the pitch estimates
+// made since the onset are voted on, and the vote is checked against the samples after the onset
+// alone:
 //  - octave guard: a bass's fundamental is weak at the pluck, so the trackers often report the
 //    second or third harmonic.  The normalised difference of the post-onset samples is measured
 //    at one, two and three times the voted period; when a multiple repeats clearly better, the
@@ -67,7 +70,8 @@ struct NoteDetector::Impl {
         int64_t onset;    // on the attack
         int64_t decideAt; // 0 until the onset is placed
         bool placed;      // placed again with the samples up to the decision
-        bool second;      // from the spectral detector
+        bool second;      // not from aubio: where the ringing waveform broke, or the pitch moved
+        bool change;      // where the pitch moved
     };
 
     DetectorParams p;
@@ -91,6 +95,8 @@ struct NoteDetector::Impl {
     double nowCents = 0.0;
     // The last note reported, for the ringing guard.
     double lastMidi = 0.0;
+    int changeKey = 0; // a key the tracker has held since changeHops hops, not the last note's
+    int changeHops = 0;
     int lastLag = 0;    // the period of the last note reported, in samples
     bool armed = false; // its waveform has been repeating since (a break is a new note)
     int64_t lastOnset = 0;
@@ -170,7 +176,7 @@ struct NoteDetector::Impl {
                     armed = false;
                     const int64_t position = breakPoint(analysed - width - p.hopSize, shift);
                     if (lastAnyOnset < 0 || position - lastAnyOnset >= ms(p.minInterOnsetMs)) {
-                        waiting.push_back({position, position, 0, false, true});
+                        waiting.push_back({position, position, 0, false, true, false});
                         lastAnyOnset = position;
                     }
                 }
@@ -670,7 +676,8 @@ struct NoteDetector::Impl {
             }
             return broken >= p.retriggerBreak;
         };
-        if (lastMidi > 0.0 && std::lround(lastMidi) != key && !rose && before > 1e-3 * after) {
+        if (!w.change && lastMidi > 0.0 && std::lround(lastMidi) != key && !rose &&
+            before > 1e-3 * after) {
             // Nothing new at this pitch: what rang on (a click over a decayed note), unless
             // the ringing note's waveform breaks (a softer note over a louder one an octave or
             // two up repeats at this pitch's period too).
@@ -743,7 +750,7 @@ struct NoteDetector::Impl {
                     position - waiting.back().reported < ms(p.minInterOnsetMs)) {
                     waiting.pop_back();
                 }
-                waiting.push_back({position, position, 0, false, false});
+                waiting.push_back({position, position, 0, false, false, false});
                 lastAnyOnset = position;
             }
         }
@@ -760,7 +767,7 @@ struct NoteDetector::Impl {
                     armed = false;
                     const int64_t position = breakPoint(analysed - width - p.hopSize, shift);
                     if (lastAnyOnset < 0 || position - lastAnyOnset >= ms(p.minInterOnsetMs)) {
-                        waiting.push_back({position, position, 0, false, true});
+                        waiting.push_back({position, position, 0, false, true, false});
                         lastAnyOnset = position;
                     }
                 }
@@ -787,6 +794,7 @@ struct NoteDetector::Impl {
             history.pop_front();
         }
         updateTuner(midi, confidence);
+        pitchChange();
 
         while (!waiting.empty() && waiting.front().decideAt != 0 &&
                waiting.front().decideAt <= analysed) {
@@ -807,6 +815,53 @@ struct NoteDetector::Impl {
             waiting.pop_front();
             decide(w, end, cut, out);
         }
+    }
+
+    // A new note played legato over one ringing at a related pitch (an octave, a fifth up) may
+    // neither raise the energy nor break the ringing waveform: the tracker moves to it.  When it
+    // has held another key for a few hops and the samples repeat at that key's period, the
+    // note is taken to start where they began to.
+    void pitchChange() {
+        const Estimate& e = history.back();
+        const int key = static_cast<int>(std::lround(e.midi));
+        if (lastLag == 0 || e.levelDb < p.gateDb || e.midi <= 0.0 || key == std::lround(lastMidi) ||
+            !waiting.empty() || analysed - lastOnset < ms(p.minNoteGapMs)) {
+            changeKey = 0;
+            changeHops = 0;
+            return;
+        }
+        if (key != changeKey) {
+            changeKey = key;
+            changeHops = 1;
+            return;
+        }
+        if (++changeHops != 4 || key < p.lowestMidi || key > p.highestMidi) {
+            return;
+        }
+        const double period = p.sampleRate / midiToHz(key);
+        const auto [lag, d] =
+            bestNear(analysed - std::max<int64_t>(3 * static_cast<int64_t>(period), ms(20.0)),
+                     analysed, period);
+        if (lag == 0 || d > 0.15) {
+            return;
+        }
+        // Back from now while 2.5 ms pieces repeat at the new period.
+        const int64_t piece = ms(2.5);
+        int64_t from = analysed - piece;
+        const int64_t earliest =
+            std::max(ringStart() + lag, analysed - p.windowSize - 4 * p.hopSize);
+        while (from - piece / 2 >= earliest &&
+               crossDifference(from - piece / 2, from - piece / 2 + piece, lag) < 0.3) {
+            from -= piece / 2;
+        }
+        if (from - lastOnset < ms(p.minNoteGapMs)) {
+            return;
+        }
+        if (from - piece / 2 < earliest) {
+            return; // it repeated there all along: a harmonic of the ringing note
+        }
+        waiting.push_back({from, from, 0, false, true, true});
+        lastAnyOnset = from;
     }
 
     void updateTuner(double midi, double confidence) {
