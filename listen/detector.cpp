@@ -95,6 +95,7 @@ struct NoteDetector::Impl {
     double nowCents = 0.0;
     // The last note reported, for the ringing guard.
     double lastMidi = 0.0;
+    int64_t lastRejected = -1; // the onset of aubio's that was last found no note
     int changeKey = 0; // a key the tracker has held since changeHops hops, not the last note's
     int changeHops = 0;
     int lastLag = 0;    // the period of the last note reported, in samples
@@ -813,7 +814,11 @@ struct NoteDetector::Impl {
             }
             const Waiting w = next;
             waiting.pop_front();
+            const std::size_t before = out.size();
             decide(w, end, cut, out);
+            if (out.size() == before && !w.second) {
+                lastRejected = w.onset;
+            }
         }
     }
 
@@ -854,11 +859,17 @@ struct NoteDetector::Impl {
                crossDifference(from - piece / 2, from - piece / 2 + piece, lag) < 0.3) {
             from -= piece / 2;
         }
-        if (from - lastOnset < ms(p.minNoteGapMs)) {
-            return;
-        }
         if (from - piece / 2 < earliest) {
             return; // it repeated there all along: a harmonic of the ringing note
+        }
+        // An onset of aubio's found no note just before (a click on it, a drum's thump fading
+        // over it): the note began there.
+        if (lastRejected > lastOnset + ms(p.minNoteGapMs) && lastRejected < from &&
+            from - lastRejected < ms(150.0)) {
+            from = lastRejected;
+        }
+        if (from - lastOnset < ms(p.minNoteGapMs)) {
+            return;
         }
         waiting.push_back({from, from, 0, false, true, true});
         lastAnyOnset = from;
