@@ -149,8 +149,10 @@ std::vector<Event> runDetector(const listen::DetectorParams& params, const bench
     if (announce) {
         std::mt19937 random(static_cast<unsigned>(take.samples.size()));
         std::uniform_real_distribution<double> jitterMs(-3.0, 3.0);
-        for (int64_t click : take.clicks) {
-            detector.ownClick(click + std::llround(jitterMs(random) * rate / 1000.0));
+        // The first of each bar's four clicks is the accent's bass drum.
+        for (std::size_t i = 0; i < take.clicks.size(); ++i) {
+            detector.ownClick(take.clicks[i] + std::llround(jitterMs(random) * rate / 1000.0),
+                              i % 4 == 0);
         }
     }
     std::vector<Event> events;

@@ -317,9 +317,10 @@ Judged judge(const Performance& p, const std::vector<float>& audio, int64_t late
                 const Planned& b = p.beats[nextBeat];
                 if (announce) {
                     detector.ownClick(
-                        b.beat +
-                        std::llround((static_cast<double>(latencyNanos) / 1e6 + jitter(random)) *
-                                     rate / 1000.0));
+                        b.beat + std::llround(
+                                     (static_cast<double>(latencyNanos) / 1e6 + jitter(random)) *
+                                     rate / 1000.0),
+                        nextBeat % 4 == 0);
                 }
                 keep(matcher.addBeat(
                     {static_cast<int64_t>(nextBeat), beatAt, periodNanos, b.expected}));

@@ -103,7 +103,8 @@ struct NoteDetector::Impl {
     int64_t lastOnset = 0;
     int64_t lastOnsetSeen = -1; // aubio's last onset, to skip repeats of it
     int64_t lastAnyOnset = -1;
-    std::deque<int64_t> clicks; // the program's own clicks announced, in order
+    std::deque<int64_t> clicks;  // the program's own clicks announced, in order
+    std::deque<int64_t> accents; // those of them that are the bar's first (a bass drum)
     int minLag = 1;
     int maxLag = 1;
 
@@ -415,6 +416,53 @@ struct NoteDetector::Impl {
         return std::max<int64_t>(from, analysed - piece);
     }
 
+    // The normalised differences of [from, to), high-passed above a bass drum's thump, at each
+    // lag (1 each when too short to measure).
+    std::vector<double> aboveThump(int64_t from, int64_t to, const std::vector<int>& lags) const {
+        const int longest = *std::max_element(lags.begin(), lags.end());
+        // Two second-order Butterworth high-pass sections at 75 Hz, warmed up over 20 ms.
+        const int64_t warm = ms(20.0);
+        from = std::max(from, ringStart() + warm);
+        if (to - from < 2 * static_cast<int64_t>(longest)) {
+            return std::vector<double>(lags.size(), 1.0);
+        }
+        const double w0 = 2.0 * 3.14159265358979323846 * 75.0 / p.sampleRate;
+        const double alpha = std::sin(w0) / std::sqrt(2.0);
+        const double a0 = 1.0 + alpha;
+        const double b0 = (1.0 + std::cos(w0)) / 2.0 / a0, b1 = -(1.0 + std::cos(w0)) / a0;
+        const double a1 = -2.0 * std::cos(w0) / a0, a2 = (1.0 - alpha) / a0;
+        std::vector<double> x(static_cast<std::size_t>(to - from + warm));
+        for (std::size_t i = 0; i < x.size(); ++i) {
+            x[i] = at(from - warm + static_cast<int64_t>(i));
+        }
+        for (int pass = 0; pass < 2; ++pass) {
+            double x1 = 0, x2 = 0, y1 = 0, y2 = 0;
+            for (double& v : x) {
+                const double y = b0 * v + b1 * x1 + b0 * x2 - a1 * y1 - a2 * y2;
+                x2 = x1;
+                x1 = v;
+                y2 = y1;
+                y1 = y;
+                v = y;
+            }
+        }
+        auto difference = [&](int lag) {
+            double diff = 0.0, energy = 0.0;
+            for (std::size_t i = static_cast<std::size_t>(warm);
+                 i + static_cast<std::size_t>(lag) < x.size(); ++i) {
+                const double a = x[i], b = x[i + static_cast<std::size_t>(lag)];
+                diff += (a - b) * (a - b);
+                energy += a * a + b * b;
+            }
+            return energy > 1e-12 ? diff / energy : 1.0;
+        };
+        std::vector<double> out;
+        for (int lag : lags) {
+            out.push_back(difference(lag));
+        }
+        return out;
+    }
+
     // A click is heard when its loudest edges are this many times the power of those after it.
     static constexpr double clickEdgeRatio = 6.0;
 
@@ -424,10 +472,12 @@ struct NoteDetector::Impl {
 
     // The latest of the program's own clicks announced from clickMs before the onset to at; -1
     // when none.
-    int64_t clickOver(int64_t onset, int64_t at) const {
+    int64_t clickOver(int64_t onset, int64_t at, bool accent = false) const {
         int64_t found = -1;
-        for (int64_t c : clicks) {
-            if (c + ms(p.clickMs) >= onset && c - ms(p.clickSlackMs) <= at) {
+        // A bass drum's thump lasts longer than a click.
+        const int64_t reach = ms(accent ? 100.0 : p.clickMs);
+        for (int64_t c : accent ? accents : clicks) {
+            if (c + reach >= onset && c - ms(p.clickSlackMs) <= at) {
                 found = c;
             }
         }
@@ -482,11 +532,6 @@ struct NoteDetector::Impl {
             return;
         }
         if (now - clickFree < measured()) {
-            if (false) {
-                // The next onset came before the click was over and the note measured: this
-                // one is the click, and the note after it has an onset of its own.
-                return;
-            }
             clickFree = 0; // not enough after it: as without
         }
         if (clickFree > 0 && clickEdge(click, clickFree, now) < clickEdgeRatio) {
@@ -594,6 +639,17 @@ struct NoteDetector::Impl {
         }
         // What repeats at the longer period but not at the shorter one is the weak
         // fundamental of a string, which lasts; a drum's thump under a higher note dies away.
+        // Under the bar's first click the bass drum's thump, below the bass's second octave,
+        // can make the samples repeat better at twice or three times a higher note's period.
+        // A lower note's harmonics above the thump still repeat only at its own period.
+        const bool accent = clickOver(w.onset, now, true) >= 0;
+        if (chosen > 1 && accent) {
+            if (const auto d = aboveThump(from, now, {lag, chosenLag}); d[1] >= 0.5 * d[0]) {
+                chosen = 1;
+                chosenDiff = diff;
+                chosenLag = lag;
+            }
+        }
         if (chosen > 1 && shortFading(from, now, lag)) {
             chosen = 1;
             chosenDiff = diff;
@@ -725,8 +781,10 @@ struct NoteDetector::Impl {
 
     void hop(std::vector<DetectedNote>& out) {
         const int64_t start = analysed;
-        while (!clicks.empty() && clicks.front() < start - static_cast<int64_t>(ring.size())) {
-            clicks.pop_front();
+        for (std::deque<int64_t>* list : {&clicks, &accents}) {
+            while (!list->empty() && list->front() < start - static_cast<int64_t>(ring.size())) {
+                list->pop_front();
+            }
         }
         double sum = 0.0;
         for (int i = 0; i < p.hopSize; ++i) {
@@ -928,15 +986,20 @@ std::vector<DetectedNote> NoteDetector::feed(const float* samples, std::size_t c
     return out;
 }
 
-void NoteDetector::ownClick(int64_t sample) {
-    std::deque<int64_t>& clicks = impl_->clicks;
+void NoteDetector::ownClick(int64_t sample, bool accent) {
     if (!impl_->usable || sample < 0) {
         return;
     }
-    clicks.insert(std::upper_bound(clicks.begin(), clicks.end(), sample), sample);
-    // Far more than the ring holds at any tempo: a caller announcing far ahead loses the last.
-    while (clicks.size() > 256) {
-        clicks.pop_back();
+    for (std::deque<int64_t>* list : {&impl_->clicks, accent ? &impl_->accents : nullptr}) {
+        if (!list) {
+            continue;
+        }
+        list->insert(std::upper_bound(list->begin(), list->end(), sample), sample);
+        // Far more than the ring holds at any tempo: a caller announcing far ahead loses the
+        // last.
+        while (list->size() > 256) {
+            list->pop_back();
+        }
     }
 }
 

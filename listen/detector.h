@@ -89,8 +89,10 @@ public:
     // The program sounds its own metronome click at about this stream position (within
     // clickSlackMs; it may lie ahead of what has been fed).  A note whose onset falls on a
     // click is placed on its own attack and decided on the samples after the click; a click
-    // alone is not a note.  Without announcements the detector works as before.
-    void ownClick(int64_t sample);
+    // alone is not a note.  accent: the bar's first click, whose bass drum thumps under the
+    // note; an octave lower is then believed only when the samples without the thump (above
+    // the drum's range) repeat there too.  Without announcements the detector works as before.
+    void ownClick(int64_t sample, bool accent = false);
     // Level of the most recent hop, in dBFS (for a level meter).
     double levelDb() const;
     // The pitch heard now (0 when none) and its cents, for a tuner.

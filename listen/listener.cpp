@@ -207,9 +207,9 @@ public:
     }
 
     // On the event thread: one push, no wake (the worker takes it with the next block).
-    void ownClick(int64_t nanos) {
-        if (int64_t* slot = clicks_.writeSlot()) {
-            *slot = nanos;
+    void ownClick(int64_t nanos, bool accent) {
+        if (Click* slot = clicks_.writeSlot()) {
+            *slot = {nanos, accent};
             clicks_.commit();
         }
     }
@@ -292,8 +292,8 @@ private:
                 clock_.reset();
             }
             clock_.addBlock(detector_->samplesFed(), block->firstNanos, block->rate);
-            while (const int64_t* click = clicks_.readSlot()) {
-                detector_->ownClick(clock_.sampleOf(*click));
+            while (const Click* click = clicks_.readSlot()) {
+                detector_->ownClick(clock_.sampleOf(click->nanos), click->accent);
                 clicks_.release();
             }
             const std::vector<DetectedNote> found =
@@ -335,7 +335,11 @@ private:
 
     std::unique_ptr<SpscRing<SampleBlock, blockSlots>> blocks_;
     SpscRing<platform::MidiNoteIn, noteSlots> notes_;
-    SpscRing<int64_t, clickSlots> clicks_; // the event thread's announcements
+    struct Click {
+        int64_t nanos;
+        bool accent;
+    };
+    SpscRing<Click, clickSlots> clicks_; // the event thread's announcements
     std::atomic<bool> ended_{false};
     std::size_t unwoken_ = 0; // the capture side's own: samples since it last woke the worker
 
@@ -409,9 +413,9 @@ void Listener::stop() {
     inputId_.clear();
 }
 
-void Listener::ownClick(int64_t nanos) {
+void Listener::ownClick(int64_t nanos, bool accent) {
     if (worker_) {
-        worker_->ownClick(nanos);
+        worker_->ownClick(nanos, accent);
     }
 }
 

@@ -80,8 +80,9 @@ public:
     platform::InputBackend& inputs() { return *inputs_; }
     // The program sounds its own metronome click at about this time on the monotonic clock (the
     // send time plus the calibrated latency): the detector leaves it out of the notes it
-    // decides.  Non-blocking, for the event thread; nothing when not listening.
-    void ownClick(int64_t nanos);
+    // decides.  accent: the bar's first click, the bass drum.  Non-blocking, for the event
+    // thread; nothing when not listening.
+    void ownClick(int64_t nanos, bool accent = false);
 
 signals:
     void noteHeard(listen::PlayedNote note);

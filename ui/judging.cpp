@@ -108,7 +108,7 @@ void stavebass::judgebeat(const BeatHeard& beat) {
         MIDI_OUT::firstSendNanos != 0 ? MIDI_OUT::firstSendNanos : platform::monotonicNanos();
     if (beat.clicked) {
         // The input may hear the click: where, as the calibration heard the beat.
-        listener->ownClick(time + matcher.latencyNanos());
+        listener->ownClick(time + matcher.latencyNanos(), beat.position == 1);
     }
     if (!beat.counts) {
         return;
