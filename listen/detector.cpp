@@ -669,10 +669,11 @@ struct NoteDetector::Impl {
                 chosenLag = l;
             }
         }
-        if (chosen != 1) {
-            // Cents from the measured lag: the tracker's estimate belonged to a harmonic.
-            midi = hzToMidi(p.sampleRate / static_cast<double>(chosenLag));
-            midi = std::round(midi) + (midi - std::round(midi));
+        if (const double measuredMidi = hzToMidi(p.sampleRate / static_cast<double>(chosenLag));
+            chosen != 1 || std::fabs(measuredMidi - midi) > 0.35) {
+            // From the measured lag: the tracker's estimate belonged to a harmonic, or it was
+            // pulled off by a click on the pluck (a low note read a semitone sharp).
+            midi = measuredMidi;
         }
         const double periodicity = 1.0 - chosenDiff;
         if (periodicity < p.minPeriodicity) {

@@ -221,12 +221,13 @@ TEST(NoteDetector, ASofterNoteOverALouderOneIsHeard) {
     }
 }
 
-// The bar's first click, a bass drum, announced as the accent and heard 10 dB under the bass,
-// on a picked note played after another: the note keeps its octave (the thump once made it
-// repeat better an octave or a twelfth lower), and a real low note on it keeps its own.
-TEST(NoteDetector, TheAccentsBassDrumDoesNotPullANoteDown) {
+// The program's click, announced and heard 10 dB under the bass, on a note played after another:
+// under the accent's bass drum a picked note keeps its octave (the thump once made it repeat
+// better an octave or a twelfth lower) and a real low note its own; under the other beats' click
+// a low fingered note is not read a semitone sharp (the click pulled the tracker's estimate).
+TEST(NoteDetector, TheClickOnAPluckDoesNotMoveItsPitch) {
     struct Pair {
-        int before, note, velocity;
+        int program, drum, before, note, velocity;
         double offsetMs; // of the note from the click
     };
     bench::BassRenderer* synth = renderer(fluidR3);
@@ -234,20 +235,23 @@ TEST(NoteDetector, TheAccentsBassDrumDoesNotPullANoteDown) {
         GTEST_SKIP() << "FluidR3 GM is not installed";
     }
     using bench::packMessage;
-    for (const Pair& c : {Pair{56, 43, 90, 15.0}, Pair{51, 43, 80, 21.0}, Pair{65, 41, 90, -15.0},
-                          Pair{49, 42, 100, -9.0}, Pair{45, 48, 90, 5.0}, Pair{47, 31, 90, 5.0},
-                          Pair{52, 28, 100, 0.0}}) {
+    for (const Pair& c : {Pair{34, 36, 56, 43, 90, 15.0}, Pair{34, 36, 51, 43, 80, 21.0},
+                          Pair{34, 36, 65, 41, 90, -15.0}, Pair{34, 36, 49, 42, 100, -9.0},
+                          Pair{34, 36, 45, 48, 90, 5.0}, Pair{34, 36, 47, 31, 90, 5.0},
+                          Pair{34, 36, 52, 28, 100, 0.0}, Pair{33, 37, 59, 30, 90, 7.0},
+                          Pair{33, 37, 60, 28, 90, 3.0}, Pair{33, 37, 59, 30, 70, 7.0},
+                          Pair{33, 37, 60, 28, 70, 3.0}}) {
         SCOPED_TRACE(std::to_string(c.before) + " then " + std::to_string(c.note));
         const int64_t first = rate / 4 / 64 * 64, click = first + rate * 3 / 5 / 64 * 64;
         const int64_t on = click + static_cast<int64_t>(c.offsetMs * rate / 1000.0) / 64 * 64;
         const int64_t end = click + rate;
-        auto samples = synth->play({{0, packMessage(0xC0, 34, 0)},
+        auto samples = synth->play({{0, packMessage(0xC0, c.program, 0)},
                                     {first, packMessage(0x90, c.before, 90)},
                                     {on - rate / 50 / 64 * 64, packMessage(0x80, c.before, 0)},
                                     {on, packMessage(0x90, c.note, c.velocity)},
                                     {end - rate / 4, packMessage(0x80, c.note, 0)}},
                                    end);
-        const auto drum = synth->play({{click, packMessage(0x99, 36, 100)}}, end);
+        const auto drum = synth->play({{click, packMessage(0x99, c.drum, 100)}}, end);
         float bassPeak = 0.0f, drumPeak = 1e-9f;
         for (std::size_t i = 0; i < samples.size(); ++i) {
             bassPeak = std::max(bassPeak, std::fabs(samples[i]));
@@ -258,7 +262,7 @@ TEST(NoteDetector, TheAccentsBassDrumDoesNotPullANoteDown) {
             samples[i] += drum[i] * scale;
         }
         NoteDetector detector;
-        detector.ownClick(click + rate / 1000, true);
+        detector.ownClick(click + rate / 1000, c.drum == 36);
         std::vector<DetectedNote> notes;
         for (std::size_t at = 0; at < samples.size(); at += 256) {
             const auto found =
