@@ -663,7 +663,10 @@ struct NoteDetector::Impl {
                 break;
             }
             auto [l, d] = bestNear(from, now, lag / static_cast<double>(k));
-            if (l != 0 && d < std::max(0.25, 2.0 * diff) && shortFading(from, now, l)) {
+            // (Or they repeat there every bit as well: the tracker took the note an octave or a
+            // twelfth low, as the ring of a note before can make it.)
+            if (l != 0 && d < std::max(0.25, 2.0 * diff) &&
+                (d <= std::max(0.02, 1.25 * diff) || shortFading(from, now, l))) {
                 chosen = -k;
                 chosenDiff = d;
                 chosenLag = l;
