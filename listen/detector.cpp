@@ -483,6 +483,11 @@ struct NoteDetector::Impl {
         }
         return found;
     }
+    // Whether an onset lies on one of the program's clicks (within the slack of one).
+    bool onClick(int64_t onset) const {
+        const int64_t c = clickOver(onset, onset);
+        return c >= 0 && onset <= c + ms(p.clickSlackMs);
+    }
     // Where the samples of a click over a note end: 0 when none.
     int64_t clickEnd(int64_t onset, int64_t at) const {
         const int64_t c = clickOver(onset, at);
@@ -521,9 +526,10 @@ struct NoteDetector::Impl {
         const int64_t click = clickOver(w.onset, now - measured());
         int64_t clickFree = clickEnd(w.onset, now - measured());
         if (const int64_t c = clickOver(w.onset, now);
-            cut && c >= 0 && now - (c + ms(p.clickMs + p.clickSlackMs)) < measured()) {
-            // The next onset came before the click was over and the note measured: this one
-            // is the click, and a note after it has an onset of its own.
+            cut && c >= 0 && onClick(w.onset) &&
+            now - (c + ms(p.clickMs + p.clickSlackMs)) < measured()) {
+            // The next onset came before the click was over and the note measured: this one,
+            // on the click, is the click, and a note after it has an onset of its own.
             return;
         }
         if (w.second && cut && now - w.onset < measured()) {
@@ -862,7 +868,12 @@ struct NoteDetector::Impl {
         while (!waiting.empty() && waiting.front().decideAt != 0 &&
                waiting.front().decideAt <= analysed) {
             Waiting& next = waiting.front();
-            const bool cut = waiting.size() >= 2 && waiting[1].onset < analysed;
+            // An onset of aubio's off the program's clicks and under the shortest gap between
+            // notes before the next is the same pluck reported twice (its rise and its peak):
+            // the decision measures past it.
+            const bool cut = waiting.size() >= 2 && waiting[1].onset < analysed &&
+                             (next.second || waiting[1].onset - next.onset >= ms(p.minNoteGapMs) ||
+                              onClick(next.onset));
             const int64_t end = cut ? waiting[1].onset : analysed;
             if (!next.placed) {
                 // The attack again, now that the note's loudest is in: when it rose later than

@@ -184,7 +184,9 @@ INSTANTIATE_TEST_SUITE_P(
         // A click over a ringing note is no note; a low picked note after a click.
         Case{timGM, 33, 40, 80, 1, Mix::Clicks}, Case{fluidR3, 34, 29, 80, 4, Mix::Clicks},
         Case{timGM, 34, 56, 80, 4, Mix::Clicks}, Case{timGM, 33, 40, 100, 4, Mix::Clean},
-        Case{fluidR3, 34, 55, 80, 4, Mix::Noise}),
+        // aubio reported the fourth low E twice, and the first report, cut short, was taken for
+        // the click.
+        Case{fluidR3, 33, 28, 80, 4, Mix::Clean}, Case{fluidR3, 34, 55, 80, 4, Mix::Noise}),
     caseName);
 
 // A softer note played legato over a louder one (the first let go as the second sounds, so the
