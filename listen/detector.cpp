@@ -165,25 +165,6 @@ struct NoteDetector::Impl {
         if (onset) {
             del_aubio_onset(onset);
         }
-        // A new note over a louder one may not raise the energy: it breaks the ringing note's
-        // waveform, which has repeated at its period until then.
-        if (lastLag > 0) {
-            const int64_t width = std::max<int64_t>(lastLag, ms(10.0));
-            const int64_t shift = lastLag * ((width + lastLag - 1) / lastLag);
-            if (analysed - width - shift >= ringStart()) {
-                const double d = crossDifference(analysed - width, analysed, shift);
-                if (d < 0.15) {
-                    armed = true;
-                } else if (armed && d > 0.4 && level > p.gateDb) {
-                    armed = false;
-                    const int64_t position = breakPoint(analysed - width - p.hopSize, shift);
-                    if (lastAnyOnset < 0 || position - lastAnyOnset >= ms(p.minInterOnsetMs)) {
-                        waiting.push_back({position, position, 0, false, true, false});
-                        lastAnyOnset = position;
-                    }
-                }
-            }
-        }
         if (pitch) {
             del_aubio_pitch(pitch);
         }
