@@ -384,6 +384,40 @@ struct NoteDetector::Impl {
         return reported;
     }
 
+    // The attack of a note whose onset was placed on one of the program's clicks: a slow attack
+    // rises after the click, where the samples first grow half as loud again as in the onset's
+    // first 4 ms (the click, or the note's own start when no click is heard), unless the note
+    // sounded a period before that already (a low note's waveform swells once a period, and a
+    // drum's thump can cancel its first swell): then a period earlier, as far back as it does.
+    int64_t attackUnderClick(int64_t onset, int64_t now, int lag) const {
+        constexpr int step = 8;
+        constexpr int half = 32;
+        const int64_t from = std::max(onset, ringStart() + lag + half);
+        const int64_t reach = from + ms(4.0);
+        if (now - half - reach < 2 * step) {
+            return onset;
+        }
+        auto rms = [&](int64_t centre) {
+            return std::sqrt(meanSquare(centre - half, centre + half));
+        };
+        double click = 0.0;
+        for (int64_t t = from; t <= reach; t += step) {
+            click = std::max(click, rms(t));
+        }
+        for (int64_t t = reach; t + half <= now; t += step) {
+            if (rms(t) >= 1.5 * click) {
+                // Back a period at a time while the waveform there is the note's already.
+                const int64_t width = std::max<int64_t>(lag, ms(3.0));
+                while (t - lag - ms(1.0) >= from && t - ms(1.0) + width <= now &&
+                       crossDifference(t - ms(1.0), t - ms(1.0) + width, lag) < 0.6) {
+                    t -= lag;
+                }
+                return t < reach ? onset : t;
+            }
+        }
+        return onset;
+    }
+
     // Where the waveform from `from` on first stops repeating what sounded shift samples
     // earlier: the first 2.5 ms whose difference from it reaches a third of their energy.
     int64_t breakPoint(int64_t from, int64_t shift) const {
@@ -747,7 +781,7 @@ struct NoteDetector::Impl {
         lastLag = chosenLag;
         armed = false;
         DetectedNote note;
-        note.onsetSample = w.onset;
+        note.onsetSample = onClick(w.onset) ? attackUnderClick(w.onset, now, chosenLag) : w.onset;
         note.midi = key;
         note.cents = (midi - key) * 100.0;
         note.confidence = std::clamp(periodicity, 0.0, 1.0);

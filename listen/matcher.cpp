@@ -41,13 +41,13 @@ bool BeatMatcher::place(const Waiting& note, std::vector<Judgement>& out) {
     if (beats_.empty()) {
         return true; // nothing to judge against: dropped
     }
-    Open* nearest = nullptr;
+    std::size_t nearest = 0;
     int64_t best = std::numeric_limits<int64_t>::max();
-    for (Open& b : beats_) {
-        const int64_t d = std::llabs(note.onset - b.due);
+    for (std::size_t i = 0; i < beats_.size(); ++i) {
+        const int64_t d = std::llabs(note.onset - beats_[i].due);
         if (d < best) {
             best = d;
-            nearest = &b;
+            nearest = i;
         }
     }
     // The beat still to come, if it keeps the last beat's length.
@@ -56,7 +56,17 @@ bool BeatMatcher::place(const Waiting& note, std::vector<Judgement>& out) {
     if (std::llabs(note.onset - nextDue) < best) {
         return false; // waits for that beat
     }
-    Open& beat = *nearest;
+    // A note past the middle between two beats and outside the later one's window, not that
+    // beat's pitch in any octave but the earlier beat's own, is the earlier beat's late note
+    // (the attack of a slow note lands later than it was played): late while that beat is
+    // open, and like a second pluck once it was judged (missed before the note was heard).
+    if (const Open& later = beats_[nearest];
+        nearest > 0 && later.due - note.onset > onTimeWindowNanos(later.beat.periodNanos) &&
+        ((note.midi - later.beat.expectedMidi) % 12 + 12) % 12 != 0 &&
+        beats_[nearest - 1].beat.expectedMidi == note.midi) {
+        --nearest;
+    }
+    Open& beat = beats_[nearest];
     if (beat.judged) {
         return true; // a second pluck, or a note held on: the first decided
     }

@@ -131,8 +131,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 // With the program's own clicks announced (a few milliseconds off, as the window knows them):
 // every pluck one event at the right pitch near its note-on, and where the input does not hear
-// the clicks the same events as without announcements.  (A click over a note ringing on can
-// still be an extra event; bench_detect counts them.)
+// the clicks the same events as without announcements (their onsets within a few ms).  (A click
+// over a note ringing on can still be an extra event; bench_detect counts them.)
 class AnnouncedClicks : public testing::TestWithParam<Case> {};
 
 TEST_P(AnnouncedClicks, OneEventPerPluckAtTheRightPitch) {
@@ -170,7 +170,9 @@ TEST_P(AnnouncedClicks, OneEventPerPluckAtTheRightPitch) {
         const auto plain = detect(take.samples);
         ASSERT_EQ(plain.size(), notes.size());
         for (std::size_t i = 0; i < notes.size(); ++i) {
-            EXPECT_EQ(notes[i].onsetSample, plain[i].onsetSample);
+            // A note's start on an announced click is looked at again for an attack rising
+            // after it: a few milliseconds at most where there was no click.
+            EXPECT_NEAR(ms(notes[i].onsetSample), ms(plain[i].onsetSample), 6.0);
             EXPECT_EQ(notes[i].midi, plain[i].midi);
         }
     }
@@ -188,6 +190,42 @@ INSTANTIATE_TEST_SUITE_P(
         // the click.
         Case{fluidR3, 33, 28, 80, 4, Mix::Clean}, Case{fluidR3, 34, 55, 80, 4, Mix::Noise}),
     caseName);
+
+// A slow attack after an announced click heard on its note-on (the accent's bass drum, the side
+// stick) is placed on the attack, not on the click; a low note whose first swell the drum
+// cancels, on the note's own first period.
+TEST(NoteDetector, ASlowAttackAfterTheClickIsPlacedOnIt) {
+    const Case cases[] = {
+        {fluidR3, 34, 40, 80, 1, Mix::Clicks}, {fluidR3, 34, 50, 80, 1, Mix::Clicks},
+        {fluidR3, 33, 36, 80, 4, Mix::Clicks}, {fluidR3, 34, 45, 80, 4, Mix::Clicks},
+        {timGM, 33, 30, 80, 1, Mix::Clicks},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(caseName({c, 0}));
+        bench::BassRenderer* synth = renderer(c.soundfont);
+        if (!synth) {
+            GTEST_SKIP() << c.soundfont << " is not installed";
+        }
+        bench::TakeSpec spec;
+        spec.program = c.program;
+        spec.midi = c.midi;
+        spec.velocity = c.velocity;
+        spec.count = c.count;
+        spec.mix = c.mix;
+        const bench::Take take = synth->render(spec);
+        std::vector<int64_t> announced;
+        for (std::size_t i = 0; i < take.clicks.size(); ++i) {
+            announced.push_back(take.clicks[i] + (i % 2 ? 1 : -1) * rate * 3 / 1000);
+        }
+        const auto notes = detect(take.samples, 256, {}, announced);
+        ASSERT_EQ(notes.size(), take.onsets.size());
+        for (std::size_t k = 0; k < notes.size(); ++k) {
+            SCOPED_TRACE(k);
+            EXPECT_EQ(notes[k].midi, c.midi);
+            EXPECT_NEAR(ms(notes[k].onsetSample - take.attacks[k]), 0.0, 5.0);
+        }
+    }
+}
 
 // A softer note played legato over a louder one (the first let go as the second sounds, so the
 // level never dips) is its own event: the energy may not rise, but the ringing waveform breaks,
