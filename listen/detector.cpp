@@ -287,7 +287,11 @@ struct NoteDetector::Impl {
         };
         const double early = residual(start, start + stretch);
         const double late = residual(now - stretch, now);
-        if (late < early * std::pow(10.0, -p.transientDropDb / 10.0)) {
+        // What sounds at the end louder than what rang before is new (the same note plucked
+        // again can repeat its waveform nearly in phase, and so leave little residual).
+        if (late < early * std::pow(10.0, -p.transientDropDb / 10.0) &&
+            (shift == 0 || meanSquare(now - stretch, now) <
+                               1.5 * meanSquare(now - stretch - shift, now - shift))) {
             return true;
         }
         if (start == onset || shift == 0) {
