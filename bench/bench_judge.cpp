@@ -9,7 +9,9 @@
 // verdicts against the truth; asserts nothing.
 //   bench_judge [--quick] [--bars N] [--seed N] [--latency auto|MS] [--grace MS]
 //               [--soundfont NAME-PART] [--bass fingered|picked] [--mix clean|clicks|noise]
-//               [--tempo BPM] [--verbose] [--no-announce] [--legato]
+//               [--tempo BPM] [--verbose] [--no-announce] [--legato] [--program GM-NUMBER]
+// --program plays one other GM bass (numbered from 1: 33 acoustic, 36 fretless, 37 and 38 slap,
+// 39 and 40 synth) in place of the fingered and picked ones.
 #include "bench/render_bass.h"
 #include "listen/detector.h"
 #include "listen/matcher.h"
@@ -449,6 +451,14 @@ bool calibrate(Renderer& renderer, int program, bench::Mix mix, unsigned seed, d
     return offsets.size() >= 5;
 }
 
+// The GM bass programs by name, numbered from 0 as in the program change.
+std::string bassName(int program) {
+    static const char* const names[] = {"acoustic", "fingered", "picked", "fretless",
+                                        "slap1",    "slap2",    "synth1", "synth2"};
+    return program >= 32 && program < 40 ? names[program - 32]
+                                         : "program" + std::to_string(program);
+}
+
 std::string shortName(const std::string& path) {
     return std::filesystem::path(path).stem().string();
 }
@@ -457,7 +467,7 @@ std::string shortName(const std::string& path) {
 
 int main(int argc, char** argv) {
     bool legato = false, quick = false, verbose = false, autoLatency = true, announce = true;
-    int bars = 0, onlyTempo = 0;
+    int bars = 0, onlyTempo = 0, otherProgram = -1;
     unsigned seed = 13;
     double fixedLatencyMs = 0.0, graceMs = 0.0;
     std::string onlyFont, onlyMix, onlyBass;
@@ -484,6 +494,8 @@ int main(int argc, char** argv) {
             onlyMix = argv[++i];
         } else if (arg == "--bass" && more) {
             onlyBass = argv[++i];
+        } else if (arg == "--program" && more) {
+            otherProgram = std::atoi(argv[++i]) - 1;
         } else if (arg == "--grace" && more) {
             graceMs = std::atof(argv[++i]);
         } else if (arg == "--latency" && more) {
@@ -520,12 +532,15 @@ int main(int argc, char** argv) {
     if (onlyTempo > 0) {
         tempi = {static_cast<double>(onlyTempo)};
     }
-    const int programs[] = {33, 34};
+    std::vector<int> programs = {33, 34};
+    if (otherProgram >= 0 && otherProgram < 128) {
+        programs = {otherProgram};
+    }
     const bench::Mix mixes[] = {bench::Mix::Clean, bench::Mix::Clicks, bench::Mix::Noise};
-    std::printf("Beat judge: %d bars of 4 beats x %zu tempi x 2 basses x %zu soundfonts, each "
+    std::printf("Beat judge: %d bars of 4 beats x %zu tempi x %zu basses x %zu soundfonts, each "
                 "clean, with clicks and in noise; seed %u; latency %s; beats closed %.0f ms after "
                 "the matcher's deadline; clicks %s%s\n",
-                bars, tempi.size(), soundfonts.size(), seed,
+                bars, tempi.size(), programs.size(), soundfonts.size(), seed,
                 autoLatency ? "calibrated (median onset offset of 8 notes at tempo 100)"
                             : (std::to_string(fixedLatencyMs) + " ms").c_str(),
                 graceMs,
@@ -548,7 +563,7 @@ int main(int argc, char** argv) {
             continue;
         }
         for (int program : programs) {
-            if (!onlyBass.empty() && onlyBass != (program == 33 ? "fingered" : "picked")) {
+            if (!onlyBass.empty() && onlyBass != bassName(program)) {
                 continue;
             }
             std::array<double, 3> latencyMs{};
@@ -599,8 +614,7 @@ int main(int argc, char** argv) {
                         if (verbose && v != index(planned.truth)) {
                             std::printf("    %s %s %3.0f %-13s beat %3zu: %s, expected %d, played "
                                         "%d at %+.0f ms, judged %s",
-                                        shortName(sf).c_str(),
-                                        program == 33 ? "fingered" : "picked", tempo,
+                                        shortName(sf).c_str(), bassName(program).c_str(), tempo,
                                         bench::mixName(mix), b, kindNames[index(planned.truth)],
                                         planned.expected, planned.played,
                                         msOf(planned.onset - planned.beat),
@@ -630,7 +644,7 @@ int main(int argc, char** argv) {
                     }
                     onsetErrors.insert(onsetErrors.end(), errors.begin(), errors.end());
                     std::printf("%-12s %-9s %5.0f  %-14s %6ld %8.1f %12ld %12.1f %11.1f / %5.1f\n",
-                                shortName(sf).c_str(), program == 33 ? "fingered" : "picked", tempo,
+                                shortName(sf).c_str(), bassName(program).c_str(), tempo,
                                 bench::mixName(mix), t.beats(), t.share(), t.rightJudgedWrong(),
                                 latencyMs[m], median(errors), percentile(errors, 0.95));
                     std::fflush(stdout);

@@ -437,6 +437,38 @@ struct NoteDetector::Impl {
 
     // The normalised differences of [from, to), high-passed above a bass drum's thump, at each
     // lag (1 each when too short to measure).
+    // Magnitudes of the samples in [from, to) at the given frequencies (Hann window, Goertzel).
+    std::vector<double> magnitudes(int64_t from, int64_t to, const std::vector<double>& hz) const {
+        std::vector<double> out;
+        const auto n = static_cast<double>(to - from);
+        for (double f : hz) {
+            const double w = 2.0 * 3.14159265358979323846 * f / p.sampleRate;
+            const double c = 2.0 * std::cos(w);
+            double s1 = 0.0, s2 = 0.0;
+            for (int64_t i = from; i < to; ++i) {
+                const double hann = 0.5 - 0.5 * std::cos(2.0 * 3.14159265358979323846 *
+                                                         static_cast<double>(i - from) / n);
+                const double s0 = hann * at(i) + c * s1 - s2;
+                s2 = s1;
+                s1 = s0;
+            }
+            out.push_back(std::sqrt(std::max(0.0, s1 * s1 + s2 * s2 - c * s1 * s2)) / n);
+        }
+        return out;
+    }
+
+    // A string an octave lower than the tracker's note sounds its third harmonic (the tracked
+    // note's fifth above) as well.  A tone under the note with nearly nothing there is an
+    // undertone of the sample (some acoustic and slap basses carry one at the pluck), not a lower
+    // string; it counts only when it is louder than the note itself.
+    bool strayUndertone(int64_t from, int64_t to, double lowHz) const {
+        if (to - from < static_cast<int64_t>(2.0 * p.sampleRate / lowHz)) {
+            return false;
+        }
+        const std::vector<double> m = magnitudes(from, to, {lowHz, 2.0 * lowHz, 3.0 * lowHz});
+        return m[2] < 0.3 * m[0] && m[1] > 0.5 * m[0];
+    }
+
     std::vector<double> aboveThump(int64_t from, int64_t to, const std::vector<int>& lags) const {
         const int longest = *std::max_element(lags.begin(), lags.end());
         // Two second-order Butterworth high-pass sections at 75 Hz, warmed up over 20 ms.
@@ -678,6 +710,11 @@ struct NoteDetector::Impl {
         if (chosen > 1 && shortFading(from, now, lag)) {
             chosen = 1;
             chosenDiff = diff;
+            chosenLag = lag;
+        }
+        // The undertone is the note's own: the samples are as periodic as they repeat under it.
+        if (chosen == 2 && strayUndertone(from, now, p.sampleRate / chosenLag)) {
+            chosen = 1;
             chosenLag = lag;
         }
         // The other way: a drum's thump under a higher note can carry the vote.  When the samples
