@@ -458,15 +458,16 @@ struct NoteDetector::Impl {
     }
 
     // A string an octave lower than the tracker's note sounds its third harmonic (the tracked
-    // note's fifth above) as well.  A tone under the note with nearly nothing there is an
-    // undertone of the sample (some acoustic and slap basses carry one at the pluck), not a lower
-    // string; it counts only when it is louder than the note itself.
-    bool strayUndertone(int64_t from, int64_t to, double lowHz) const {
+    // note's fifth above) as well, and one a twelfth lower its second.  A tone under the note
+    // with nearly nothing there is an undertone of the sample (some acoustic basses carry one at
+    // the pluck), not a lower string; it counts only when it is louder than the note itself.
+    bool strayUndertone(int64_t from, int64_t to, double lowHz, int times) const {
         if (to - from < static_cast<int64_t>(2.0 * p.sampleRate / lowHz)) {
             return false;
         }
-        const std::vector<double> m = magnitudes(from, to, {lowHz, 2.0 * lowHz, 3.0 * lowHz});
-        return m[2] < 0.3 * m[0] && m[1] > 0.5 * m[0];
+        const double other = times == 2 ? 3.0 : 2.0;
+        const std::vector<double> m = magnitudes(from, to, {lowHz, times * lowHz, other * lowHz});
+        return m[2] < 0.4 * m[0] && m[1] > 0.5 * m[0];
     }
 
     std::vector<double> aboveThump(int64_t from, int64_t to, const std::vector<int>& lags) const {
@@ -713,7 +714,7 @@ struct NoteDetector::Impl {
             chosenLag = lag;
         }
         // The undertone is the note's own: the samples are as periodic as they repeat under it.
-        if (chosen == 2 && strayUndertone(from, now, p.sampleRate / chosenLag)) {
+        if (chosen > 1 && strayUndertone(from, now, p.sampleRate / chosenLag, chosen)) {
             chosen = 1;
             chosenLag = lag;
         }
@@ -726,11 +727,17 @@ struct NoteDetector::Impl {
             }
             auto [l, d] = bestNear(from, now, lag / static_cast<double>(k));
             // (Or they repeat there every bit as well: the tracker took the note an octave or a
-            // twelfth low, as the ring of a note before can make it.)
-            if (l != 0 && d < std::max(0.25, 2.0 * diff) &&
-                (d <= std::max(0.02, 1.25 * diff) || shortFading(from, now, l))) {
+            // twelfth low, as the ring of a note before can make it.  Or the tracker took the
+            // sample's undertone, which lasts but is no string's.)
+            if (l == 0 || d >= std::max(0.25, 2.0 * diff)) {
+                continue;
+            }
+            if (d <= std::max(0.02, 1.25 * diff) || shortFading(from, now, l)) {
                 chosen = -k;
                 chosenDiff = d;
+                chosenLag = l;
+            } else if (strayUndertone(from, now, p.sampleRate / static_cast<double>(lag), k)) {
+                chosen = -k;
                 chosenLag = l;
             }
         }
