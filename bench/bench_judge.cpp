@@ -10,6 +10,8 @@
 //   bench_judge [--quick] [--bars N] [--seed N] [--latency auto|MS] [--grace MS]
 //               [--soundfont NAME-PART] [--bass fingered|picked] [--mix clean|clicks|noise]
 //               [--tempo BPM] [--verbose] [--no-announce] [--legato] [--program GM-NUMBER]
+//               [--rate HZ] [--gain DB]
+// --rate renders and listens at another sample rate; --gain DB scales what the detector hears.
 // --program plays one other GM bass (numbered from 1: 33 acoustic, 36 fretless, 37 and 38 slap,
 // 39 and 40 synth) in place of the fingered and picked ones.
 #include "bench/render_bass.h"
@@ -33,7 +35,8 @@ namespace {
 
 using listen::Verdict;
 
-constexpr int rate = 48000;
+int rate = 48000;                  // the stream's (--rate)
+double gainDb = 0.0;               // on everything the detector hears (--gain)
 constexpr std::size_t block = 256; // an audio input buffer, as the file input delivers it
 constexpr int64_t grid = bench::BassRenderer::block;
 constexpr int lowest = 28, highest = 68;
@@ -267,6 +270,12 @@ std::vector<float> mixed(const std::vector<float>& bass, const std::vector<float
             s += static_cast<float>(gauss(random));
         }
     }
+    if (gainDb != 0.0) {
+        const auto gain = static_cast<float>(std::pow(10.0, gainDb / 20.0));
+        for (float& s : out) {
+            s *= gain;
+        }
+    }
     return out;
 }
 
@@ -494,6 +503,10 @@ int main(int argc, char** argv) {
             onlyMix = argv[++i];
         } else if (arg == "--bass" && more) {
             onlyBass = argv[++i];
+        } else if (arg == "--rate" && more) {
+            rate = std::atoi(argv[++i]);
+        } else if (arg == "--gain" && more) {
+            gainDb = std::atof(argv[++i]);
         } else if (arg == "--program" && more) {
             otherProgram = std::atoi(argv[++i]) - 1;
         } else if (arg == "--grace" && more) {

@@ -35,8 +35,10 @@ struct DetectorParams {
     double minInterOnsetMs = 40.0;
     // The shortest gap between two notes reported.
     double minNoteGapMs = 120.0;
-    // Level gate: a note must reach this level (dBFS, per hop) after its onset.
-    double gateDb = -50.0;
+    // Level gate: a note must reach this level (dBFS, per hop) after its onset.  Low, for a bass
+    // at a low input level (a soft note 30 dB under a full-scale one is near -65 dBFS); noise
+    // and hum are kept out by the periodicity and onset rules, not by level.
+    double gateDb = -70.0;
     // How long after the onset the pitch is decided (the event's latency), and the least
     // periodicity (1 - the normalised difference at the period) a note needs.
     double decisionMs = 70.0;
