@@ -10,13 +10,16 @@
 //   bench_judge [--quick] [--bars N] [--seed N] [--latency auto|MS] [--grace MS]
 //               [--soundfont NAME-PART] [--bass fingered|picked] [--mix clean|clicks|noise]
 //               [--tempo BPM] [--verbose] [--no-announce] [--legato] [--program GM-NUMBER]
-//               [--rate HZ] [--gain DB]
-// --rate renders and listens at another sample rate; --gain DB scales what the detector hears.
+//               [--rate HZ] [--gain DB] [--fx]
+// --rate renders and listens at another sample rate; --gain DB scales what the detector hears;
+// --fx renders with FluidSynth's reverb and chorus.
 // --program plays one other GM bass (numbered from 1: 33 acoustic, 36 fretless, 37 and 38 slap,
 // 39 and 40 synth) in place of the fingered and picked ones.
 #include "bench/render_bass.h"
 #include "listen/detector.h"
 #include "listen/matcher.h"
+
+#include <fluidsynth.h>
 
 #include <time.h>
 
@@ -37,6 +40,7 @@ using listen::Verdict;
 
 int rate = 48000;                  // the stream's (--rate)
 double gainDb = 0.0;               // on everything the detector hears (--gain)
+bool effects = false;              // reverb and chorus (--fx)
 constexpr std::size_t block = 256; // an audio input buffer, as the file input delivers it
 constexpr int64_t grid = bench::BassRenderer::block;
 constexpr int lowest = 28, highest = 68;
@@ -166,7 +170,16 @@ public:
     bool load(std::string& error, const std::string& soundfont) {
         engine_.unload();
         setenv("CLEFWORK_SOUNDFONT", soundfont.c_str(), 1);
-        return engine_.load(error, rate);
+        if (!engine_.load(error, rate)) {
+            return false;
+        }
+        if (effects) {
+            // Reverb and chorus at FluidSynth's defaults, as its own command-line player
+            // renders (the program keeps both off).
+            fluid_synth_reverb_on(engine_.synth(), -1, 1);
+            fluid_synth_chorus_on(engine_.synth(), -1, 1);
+        }
+        return true;
     }
     const std::string& soundfont() const { return engine_.soundfontPath(); }
     // Each note let go as the next one sounds, instead of 20 ms before it.
@@ -505,6 +518,8 @@ int main(int argc, char** argv) {
             onlyBass = argv[++i];
         } else if (arg == "--rate" && more) {
             rate = std::atoi(argv[++i]);
+        } else if (arg == "--fx") {
+            effects = true;
         } else if (arg == "--gain" && more) {
             gainDb = std::atof(argv[++i]);
         } else if (arg == "--program" && more) {
