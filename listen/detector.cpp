@@ -720,26 +720,40 @@ struct NoteDetector::Impl {
         }
         // The other way: a drum's thump under a higher note can carry the vote.  When the samples
         // repeat as well at a half or a third of the period and what does not repeat there
-        // dies away, the note is the higher one.
-        for (int k : {2, 3}) {
-            if (chosen > 1 || lag / k < minLag) {
+        // dies away, the note is the higher one.  The shortest such period wins, and it is tried
+        // again from there: a high note coming in over a low one the tracker still voted for
+        // repeats at any multiple of its period.
+        for (int base = lag, pass = 0; chosen <= 1 && pass < 4; ++pass) {
+            const double baseDiff = chosenDiff;
+            int up = 0;
+            for (int k = 2; base / k >= minLag; ++k) {
+                auto [l, d] = bestNear(from, now, base / static_cast<double>(k));
+                // (Or they repeat there every bit as well: the tracker took the note an octave or
+                // a twelfth low, as the ring of a note before can make it.  Or the tracker took
+                // the sample's undertone, which lasts but is no string's.)  Only a period that
+                // the voted one is a multiple of: samples that repeat at a period the vote is no
+                // multiple of are another note's, which a third of the vote's can merely come
+                // near.
+                if (l == 0 || d >= std::max(0.25, 2.0 * baseDiff) ||
+                    std::abs(k * l - base) > std::max(2, base / 50)) {
+                    continue;
+                }
+                if (d <= std::max(0.02, 1.25 * baseDiff) || (k <= 3 && shortFading(from, now, l))) {
+                    up = k;
+                    chosenDiff = d;
+                    chosenLag = l;
+                } else if (k <= 3 &&
+                           strayUndertone(from, now, p.sampleRate / static_cast<double>(base), k)) {
+                    up = k;
+                    chosenDiff = baseDiff;
+                    chosenLag = l;
+                }
+            }
+            if (up == 0) {
                 break;
             }
-            auto [l, d] = bestNear(from, now, lag / static_cast<double>(k));
-            // (Or they repeat there every bit as well: the tracker took the note an octave or a
-            // twelfth low, as the ring of a note before can make it.  Or the tracker took the
-            // sample's undertone, which lasts but is no string's.)
-            if (l == 0 || d >= std::max(0.25, 2.0 * diff)) {
-                continue;
-            }
-            if (d <= std::max(0.02, 1.25 * diff) || shortFading(from, now, l)) {
-                chosen = -k;
-                chosenDiff = d;
-                chosenLag = l;
-            } else if (strayUndertone(from, now, p.sampleRate / static_cast<double>(lag), k)) {
-                chosen = -k;
-                chosenLag = l;
-            }
+            chosen = chosen == 1 ? -up : chosen * up;
+            base = chosenLag;
         }
         if (const double measuredMidi = hzToMidi(p.sampleRate / static_cast<double>(chosenLag));
             chosen != 1 || std::fabs(measuredMidi - midi) > 0.35) {
