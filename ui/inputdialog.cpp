@@ -25,8 +25,8 @@ InputDialog::InputDialog(listen::Listener& listener, const QString& current, QWi
     }
     layout->addWidget(inputs);
     level = new QProgressBar(this);
-    level->setRange(-60, 0);
-    level->setValue(-60);
+    level->setRange(-70, 0); // down to the detector's gate
+    level->setValue(-70);
     level->setFormat(QStringLiteral("Level"));
     layout->addWidget(level);
     heard = new QLabel(QStringLiteral("Play a note to tune."), this);
@@ -52,7 +52,7 @@ InputDialog::InputDialog(listen::Listener& listener, const QString& current, QWi
     connect(inputs, &QListWidget::currentRowChanged, this, [this] { listenToSelected(); });
     connect(&listener_, &listen::Listener::levelChanged, this,
             [this](double dB, int midi, double cents) {
-                level->setValue(static_cast<int>(std::lround(std::clamp(dB, -60.0, 0.0))));
+                level->setValue(static_cast<int>(std::lround(std::clamp(dB, -70.0, 0.0))));
                 if (midi > 0) {
                     heard->setText(tunerNoteText(midi, cents));
                 }
