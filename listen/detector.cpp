@@ -8,7 +8,8 @@
 //  - octave guard: a bass's fundamental is weak at the pluck, so the trackers often report the
 //    second or third harmonic.  The normalised difference of the post-onset samples is measured
 //    at one, two and three times the voted period; when a multiple repeats clearly better, the
-//    note is that many times lower.
+//    note is that many times lower, unless what repeats there is an undertone with none of a
+//    lower string's other harmonics (some samples carry one at the pluck).
 //  - periodicity gate: noise, clicks and thumps are not periodic at any bass pitch.
 //  - transient guard: what is new at the onset (the samples less the continuation of what rang
 //    before) must last; a metronome's click or drum over a ringing string dies away.
@@ -435,8 +436,6 @@ struct NoteDetector::Impl {
         return std::max<int64_t>(from, analysed - piece);
     }
 
-    // The normalised differences of [from, to), high-passed above a bass drum's thump, at each
-    // lag (1 each when too short to measure).
     // Magnitudes of the samples in [from, to) at the given frequencies (Hann window, Goertzel).
     std::vector<double> magnitudes(int64_t from, int64_t to, const std::vector<double>& hz) const {
         std::vector<double> out;
@@ -460,7 +459,7 @@ struct NoteDetector::Impl {
     // A string an octave lower than the tracker's note sounds its third harmonic (the tracked
     // note's fifth above) as well, and one a twelfth lower its second.  A tone under the note
     // with nearly nothing there is an undertone of the sample (some acoustic basses carry one at
-    // the pluck), not a lower string; it counts only when it is louder than the note itself.
+    // the pluck), not a lower string, unless the note's own tone is under half as strong as it.
     bool strayUndertone(int64_t from, int64_t to, double lowHz, int times) const {
         if (to - from < static_cast<int64_t>(2.0 * p.sampleRate / lowHz)) {
             return false;
@@ -470,6 +469,8 @@ struct NoteDetector::Impl {
         return m[2] < 0.4 * m[0] && m[1] > 0.5 * m[0];
     }
 
+    // The normalised differences of [from, to), high-passed above a bass drum's thump, at each
+    // lag (1 each when too short to measure).
     std::vector<double> aboveThump(int64_t from, int64_t to, const std::vector<int>& lags) const {
         const int longest = *std::max_element(lags.begin(), lags.end());
         // Two second-order Butterworth high-pass sections at 75 Hz, warmed up over 20 ms.
@@ -713,7 +714,8 @@ struct NoteDetector::Impl {
             chosenDiff = diff;
             chosenLag = lag;
         }
-        // The undertone is the note's own: the samples are as periodic as they repeat under it.
+        // An undertone is part of the note's sound: the note is the higher one, and its samples
+        // are as periodic as they are at the undertone's period.
         if (chosen > 1 && strayUndertone(from, now, p.sampleRate / chosenLag, chosen)) {
             chosen = 1;
             chosenLag = lag;
