@@ -284,9 +284,10 @@ std::vector<float> mixed(const std::vector<float>& bass, const std::vector<float
         }
     }
     if (gainDb != 0.0) {
+        // Clipped at full scale, as a sound card's converter clips an input set too hot.
         const auto gain = static_cast<float>(std::pow(10.0, gainDb / 20.0));
         for (float& s : out) {
-            s *= gain;
+            s = std::clamp(s * gain, -1.0f, 1.0f);
         }
     }
     return out;
