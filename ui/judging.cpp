@@ -104,8 +104,11 @@ void stavebass::judgebeat(const BeatHeard& beat) {
         showscore();
         Image3->update();
     }
-    const int64_t time =
-        MIDI_OUT::firstSendNanos != 0 ? MIDI_OUT::firstSendNanos : platform::monotonicNanos();
+    // The beat's time is when its sound plays: the scheduled time, or when the tick sent its
+    // first message to a device that plays at once.
+    const int64_t time = beatDueMonotonic != 0           ? beatDueMonotonic
+                         : MIDI_OUT::firstSendNanos != 0 ? MIDI_OUT::firstSendNanos
+                                                         : platform::monotonicNanos();
     if (beat.clicked) {
         // The input may hear the click: where, as the calibration heard the beat.
         listener->ownClick(time + matcher.latencyNanos(), beat.position == 1);
@@ -120,10 +123,9 @@ void stavebass::judgebeat(const BeatHeard& beat) {
     while (beatPlaces.size() > 32) {
         beatPlaces.erase(beatPlaces.begin());
     }
-    // The beat lasts until the next tick: the interval this tick left on Timer1.
-    const int64_t period = Timer1->interval() > 0
-                               ? static_cast<int64_t>(Timer1->interval()) * 1'000'000
-                               : 60'000'000'000LL / std::max<int16_t>(tempo, 1);
+    // The beat lasts until the next one.
+    const int64_t period =
+        beatClock.running() ? beatClock.period() : engine::BeatClock::beatNanos(tempo);
     applyjudgements(matcher.addBeat({id, time, period, beat.expectedMidi}));
     judgelater();
 }

@@ -274,7 +274,7 @@ void stavebass::buildControls() {
     connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
     connect(Command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
     connect(temposcroll, &QScrollBar::valueChanged, this, [this] { temposcroll_Change(); });
-    connect(Timer1, &QTimer::timeout, this, [this] { onTimer1(); });
+    connect(Timer1, &QTimer::timeout, this, [this] { beattimer(); });
     connect(Check1, &QCheckBox::stateChanged, this, [this] { Check1_Click(); });
     connect(Check2, &QCheckBox::stateChanged, this, [this] { Check2_Click(); });
     connect(Check3, &QCheckBox::stateChanged, this, [this] { Check3_Click(); });

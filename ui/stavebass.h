@@ -7,6 +7,7 @@
 //   ui/      the controls and menus, the skins, the auxiliary windows
 #pragma once
 
+#include "engine/beatclock.h"
 #include "engine/practice_state.h"
 
 #include <QColor>
@@ -68,6 +69,24 @@ public:
     QLabel* beater = nullptr;
     QLabel* Label2 = nullptr;
     QTimer* Timer1 = nullptr;
+
+    // ---- when the beats fall (engine/beatloop.cpp) ----
+    // Each tick runs a little before its beat and has the device play the beat's sound at the
+    // beat's exact time on the device's own clock; what the tick shows appears with the beat.
+    engine::BeatClock beatClock;
+    int64_t beatDue = 0;          // the beat the tick plays, on the device's clock (0: at once)
+    int64_t beatDueMonotonic = 0; // the same on the monotonic clock
+    QTimer* beatShown = nullptr;  // lets the tick's drawing show when its beat sounds
+    bool beatClockKept = false;   // Start goes on with the count-in's clock
+    // How long before its beat a tick runs: the look-ahead when the device schedules, 0 when
+    // it plays what it is sent at once.
+    int64_t lookaheadNanos() const;
+    // Sets Timer1 to run the next beat's tick; the milliseconds of that wait.
+    int32_t armbeat();
+    // Timer1's timeout: the tick, once its beat is near (a timer may wake early).
+    void beattimer();
+    // Holds back the repaints of what a tick changes until its beat sounds.
+    void holdscreen(bool hold);
 
     // ---- hand position and key ----
     EditCombo* Keysignature = nullptr;
@@ -218,6 +237,7 @@ public:
     void stoppressed();      // the stop and pause buttons, Escape: also ends a count-in
     void countinbegin();
     void countintick();
+    int32_t countinwait(); // the milliseconds to the next click's tick
     void buildKeys();
     // True while a list's text has the focus: there keys are text.
     bool typingInList() const;
