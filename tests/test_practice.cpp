@@ -22,6 +22,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QtSql/QSqlQuery>
 
 namespace {
 
@@ -98,7 +99,8 @@ TEST_F(Practice, OffByDefaultThenTheTunerShowsWhatIsHeard) {
     w.Start_Click();
     scripted->fail({platform::InputFailure::Gone, "The input \"Bass\" has gone away."});
     EXPECT_TRUE(QTest::qWaitFor([&] { return !w.listenbass->isChecked(); }, 2000));
-    EXPECT_EQ(boxes, QStringList{"The input \"Bass\" has gone away."}) << boxes.join("|").toStdString();
+    EXPECT_EQ(boxes, QStringList{"The input \"Bass\" has gone away."})
+        << boxes.join("|").toStdString();
     EXPECT_FALSE(w.statusBar()->isVisible());
     EXPECT_TRUE(w.Timer1->isActive());
     w.Stop_Click();
@@ -201,6 +203,41 @@ TEST_F(Practice, VerdictsMarkTheHeadsAndTheScoreCounts) {
     EXPECT_EQ(text.count(QLatin1Char('\n')), 1 + 4) << "the header and the bar's four beats";
     w.Start->click();
     EXPECT_EQ(w.score.judged, 0);
+    w.Stop_Click();
+}
+
+// The history keeps each beat's written name as the stave showed it when the beat sounded; the
+// fourth beat's tick hands the waiting bar over, which must not leak into the record.
+TEST_F(Practice, TheHistoryKeepsTheNameEachBeatShowed) {
+    stavebass& w = makeWindow();
+    w.listenbass->trigger();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return scripted->running(); }, 2000));
+    w.Start->click();
+    w.Timer1->stop();
+    tick(8); // the first bars show nothing
+    ASSERT_EQ(w.beatNumber, 1);
+    QStringList shown;
+    bool fourthDiffers = false; // the case is only shown when some next bar's fourth differs
+    for (int bar = 0; bar < 6; ++bar) {
+        for (std::size_t p = 1; p <= 4; ++p) {
+            shown << QString::fromStdString(w.currentBar[p]);
+            tick();
+        }
+        fourthDiffers = fourthDiffers || shown.back() != QString::fromStdString(w.currentBar[4]);
+        // Nothing played: the bar's beats are missed once their time is past.
+        w.applyjudgements(w.matcher.advance(platform::monotonicNanos() + 10'000'000'000LL));
+    }
+    ASSERT_TRUE(fourthDiffers) << "the bars drawn all ended on one note";
+    w.Stop->click();
+    ASSERT_TRUE(w.historyWriter->flush());
+    const history::ReadConnection reader(config.path() + "/history.sqlite");
+    QSqlQuery q(reader.db());
+    ASSERT_TRUE(q.exec("SELECT written FROM beats ORDER BY id"));
+    QStringList kept;
+    while (q.next()) {
+        kept << q.value(0).toString();
+    }
+    EXPECT_EQ(kept, shown);
     w.Stop_Click();
 }
 

@@ -87,6 +87,8 @@ stavebass::BeatHeard stavebass::beatabouttosound() {
         playNotes ? currentBarPitches[p] : notes::writtenNumber(currentBar[p]).value_or(0);
     const int16_t type = currentBarLayout[kType][p];
     beat.counts = drawn && pitch != 0 && type >= 1 && type <= 4;
+    // Taken now: the fourth beat's tick hands the waiting bar over into currentBar.
+    beat.written = QString::fromStdString(currentBar[p]);
     beat.expectedMidi = pitch + notes::pitchShift(aspitch->listIndex());
     return beat;
 }
@@ -114,9 +116,8 @@ void stavebass::judgebeat(const BeatHeard& beat) {
         return;
     }
     const int64_t id = beatSerial++;
-    const auto p = static_cast<std::size_t>(beat.position);
-    beatPlaces[id] = {barSerial, beat.position, QString::fromStdString(currentBar[p]),
-                      beat.expectedMidi, QDateTime::currentDateTimeUtc()};
+    beatPlaces[id] = {barSerial, beat.position, beat.written, beat.expectedMidi,
+                      QDateTime::currentDateTimeUtc()};
     while (beatPlaces.size() > 32) {
         beatPlaces.erase(beatPlaces.begin());
     }

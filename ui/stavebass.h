@@ -239,6 +239,7 @@ public:
         bool counts = false;   // a written note on a drawn bar
         int16_t position = 0;  // 1..4 in the bar being played
         int expectedMidi = 0;  // the sounding pitch Clefwork plays for it
+        QString written;       // its written name, as the stave shows it before the tick
         int64_t barSerial = 0; // which bar it belongs to
         bool clicked = false;  // the tick sounds the metronome's click (not in note mode)
     };
