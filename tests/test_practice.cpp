@@ -206,6 +206,48 @@ TEST_F(Practice, VerdictsMarkTheHeadsAndTheScoreCounts) {
     w.Stop_Click();
 }
 
+// Whatever clefwork.conf holds, each setting comes back inside its range: a value the program
+// could not have written is the setting's default.
+TEST_F(Practice, SettingsOutsideTheirRangeAreTheirDefaults) {
+    struct Case {
+        const char* key;
+        const char* stored;
+        const char* expected; // what the window takes
+    };
+    const Case cases[] = {
+        {"listen/latencyMs", "1e300", "0"},       {"listen/latencyMs", "-1e300", "0"},
+        {"listen/latencyMs", "nan", "0"},         {"listen/latencyMs", "inf", "0"},
+        {"listen/latencyMs", "-inf", "0"},        {"listen/latencyMs", "301", "0"},
+        {"listen/latencyMs", "many", "0"},        {"listen/latencyMs", "-42.5", "-42.5"},
+        {"practice/countIn", "banana", "false"},  {"practice/countIn", "true", "true"},
+        {"practice/countIn", "1", "true"},        {"listen/input", "nonsense", "midi:Bass"},
+        {"listen/input", "audio:", "midi:Bass"},  {"listen/input", "midi:", "midi:Bass"},
+        {"listen/input", "loopback", "loopback"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.key) + " = " + c.stored);
+        {
+            QSettings conf(config.path() + "/clefwork/clefwork.conf", QSettings::IniFormat);
+            conf.clear();
+            conf.setValue(c.key, QString::fromLatin1(c.stored));
+        }
+        stavebass& w = makeWindow();
+        QString taken;
+        if (QString(c.key) == "listen/latencyMs") {
+            w.listenbass->trigger();
+            ASSERT_TRUE(w.listenbass->isChecked());
+            taken = QString::number(static_cast<double>(w.matcher.latencyNanos()) / 1e6);
+            w.listenbass->trigger();
+        } else if (QString(c.key) == "practice/countIn") {
+            taken = w.countin->isChecked() ? "true" : "false";
+        } else {
+            taken = w.chosenInput();
+        }
+        EXPECT_EQ(taken.toStdString(), c.expected);
+        window.reset();
+    }
+}
+
 // The history keeps each beat's written name as the stave showed it when the beat sounded; the
 // fourth beat's tick hands the waiting bar over, which must not leak into the record.
 TEST_F(Practice, TheHistoryKeepsTheNameEachBeatShowed) {

@@ -2,6 +2,7 @@
 // the notes heard as they arrive, and the verdicts show on the note heads and in the score.
 // Nothing of it runs inside a tick, and nothing at all while listening is off.
 #include "engine/notes.h"
+#include "listen/calibration.h"
 #include "platform/clock.h"
 #include "platform/msgbox.h"
 #include "sound/midi_out.h"
@@ -186,11 +187,12 @@ void stavebass::judgelater() {
 void stavebass::newsession() {
     endhistory();
     matcher.reset();
-    matcher.setLatencyNanos(
-        static_cast<int64_t>(QSettings(QStringLiteral("clefwork"), QStringLiteral("clefwork"))
-                                 .value(QStringLiteral("listen/latencyMs"), 0.0)
-                                 .toDouble() *
-                             1e6));
+    // A hand-edited or damaged setting would otherwise move every beat out of reach.
+    const double latencyMs =
+        listen::usableLatencyMs(QSettings(QStringLiteral("clefwork"), QStringLiteral("clefwork"))
+                                    .value(QStringLiteral("listen/latencyMs"), 0.0)
+                                    .toDouble());
+    matcher.setLatencyNanos(static_cast<int64_t>(latencyMs * 1e6));
     score = listen::Score{};
     marks = {};
     beatPlaces.clear();

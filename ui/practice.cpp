@@ -28,6 +28,32 @@ QSettings settings() {
 
 const QString kInputKey = QStringLiteral("listen/input");
 
+// A yes or no kept in the settings, as QSettings writes it; anything else is `fallback`.
+bool storedFlag(const QString& key, bool fallback) {
+    const QString text = settings().value(key).toString().trimmed().toLower();
+    if (text == QLatin1String("true") || text == QLatin1String("1")) {
+        return true;
+    }
+    if (text == QLatin1String("false") || text == QLatin1String("0")) {
+        return false;
+    }
+    return fallback;
+}
+
+// An input id of a form the inputs can name ("audio:<api>:<name>", "midi:<port>",
+// "file:<path>", "loopback"); anything else kept in the settings is no choice at all.
+bool inputIdForm(const QString& id) {
+    if (id == QLatin1String("loopback")) {
+        return true;
+    }
+    if (id.startsWith(QLatin1String("audio:"))) {
+        const qsizetype colon = id.indexOf(QLatin1Char(':'), 6);
+        return colon > 6 && colon + 1 < id.size();
+    }
+    return (id.startsWith(QLatin1String("midi:")) || id.startsWith(QLatin1String("file:"))) &&
+           id.size() > 5;
+}
+
 } // namespace
 
 std::function<std::unique_ptr<platform::InputBackend>()>& stavebass::inputsFactory() {
@@ -59,7 +85,7 @@ void stavebass::buildPractice() {
     practice->addSeparator();
     countin = practice->addAction(QStringLiteral("Count-in Bar"));
     countin->setCheckable(true);
-    countin->setChecked(settings().value(QStringLiteral("practice/countIn"), false).toBool());
+    countin->setChecked(storedFlag(QStringLiteral("practice/countIn"), false));
     connect(countin, &QAction::toggled, this,
             [](bool on) { settings().setValue(QStringLiteral("practice/countIn"), on); });
     listenbass->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
@@ -94,7 +120,7 @@ QString stavebass::chosenInput() {
         return fromEnvironment;
     }
     const QString saved = settings().value(kInputKey).toString();
-    if (!saved.isEmpty()) {
+    if (inputIdForm(saved)) {
         return saved;
     }
     ensurelistener();
