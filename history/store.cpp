@@ -637,7 +637,8 @@ QSqlDatabase ReadConnection::db() const {
     return QSqlDatabase::database(name_, false);
 }
 
-bool exportCsv(const QString& dbPath, const QString& csvPath, QString& error) {
+bool exportCsv(const QString& dbPath, const QString& csvPath, QString& error, int64_t* rows) {
+    int64_t written = 0;
     if (!QFileInfo::exists(dbPath)) {
         error = QObject::tr("There is no practice history at %1.").arg(dbPath);
         return false;
@@ -680,6 +681,7 @@ bool exportCsv(const QString& dbPath, const QString& csvPath, QString& error) {
                 fields << (v.isNull() ? QString() : csvField(v.toString()));
             }
             out += fields.join(QLatin1Char(',')).toUtf8() + "\r\n";
+            ++written;
             if (out.size() > (1 << 20)) {
                 file.write(out);
                 out.clear();
@@ -694,6 +696,9 @@ bool exportCsv(const QString& dbPath, const QString& csvPath, QString& error) {
     if (!file.commit()) {
         error = file.errorString();
         return false;
+    }
+    if (rows != nullptr) {
+        *rows = written;
     }
     return true;
 }

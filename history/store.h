@@ -132,7 +132,9 @@ private:
 
 // Writes the whole history at `dbPath` to `csvPath`, one row per beat with its session's
 // columns, a header row first, quoted as RFC 4180 says.  False with `error` set on failure.
-bool exportCsv(const QString& dbPath, const QString& csvPath, QString& error);
+// `rows`, when given, is set to the beats written (the header not counted).
+bool exportCsv(const QString& dbPath, const QString& csvPath, QString& error,
+               int64_t* rows = nullptr);
 
 // For the Progress window: a session with how it went.
 struct SessionSummary {
