@@ -118,20 +118,44 @@ TEST_F(Practice, TheInputChosenIsRememberedAndUsed) {
         EXPECT_TRUE(QTest::qWaitFor([&] { return scripted->runningId() == "loopback"; }, 2000))
             << "the dialog listens to the input selected, as a tuner";
     }
-    QTimer::singleShot(0, [&] {
-        auto* dialog = w.findChild<InputDialog*>();
-        ASSERT_NE(dialog, nullptr);
-        dialog->inputs->setCurrentRow(1);
-        dialog->accept();
-    });
-    w.inputchoice->trigger();
-    EXPECT_EQ(QSettings(config.path() + "/clefwork/clefwork.conf", QSettings::IniFormat)
-                  .value("listen/input")
-                  .toString(),
-              "loopback");
-    EXPECT_FALSE(scripted->running()) << "listening was off, and stays off";
-    w.listenbass->trigger();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return scripted->runningId() == "loopback"; }, 2000));
+    window.reset();
+    // OK listens to the input chosen, judged from the next Start; Cancel leaves listening as it
+    // was, on the input it had.
+    struct Case {
+        bool listening;
+        bool ok;
+        const char* heard; // "": listening off
+    } cases[] = {{false, true, "loopback"},
+                 {false, false, ""},
+                 {true, false, "midi:Bass"},
+                 {true, true, "loopback"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.listening) + " " + std::to_string(c.ok));
+        QSettings(config.path() + "/clefwork/clefwork.conf", QSettings::IniFormat).clear();
+        stavebass& v = makeWindow();
+        if (c.listening) {
+            v.listenbass->trigger();
+        }
+        QTimer::singleShot(0, [&] {
+            auto* dialog = v.findChild<InputDialog*>();
+            ASSERT_NE(dialog, nullptr);
+            dialog->inputs->setCurrentRow(1);
+            c.ok ? dialog->accept() : dialog->reject();
+        });
+        v.inputchoice->trigger();
+        EXPECT_EQ(QSettings(config.path() + "/clefwork/clefwork.conf", QSettings::IniFormat)
+                      .value("listen/input")
+                      .toString(),
+                  c.ok ? "loopback" : "");
+        const bool on = *c.heard != '\0';
+        EXPECT_EQ(v.listenbass->isChecked(), on);
+        EXPECT_EQ(scripted->runningId(), c.heard);
+        EXPECT_EQ(v.statusBar()->isVisible(), on);
+        v.Start->click();
+        EXPECT_EQ(v.historyOpen, on) << "the practice is judged";
+        v.Stop_Click();
+        window.reset();
+    }
 }
 
 // A bar played against scripted MIDI notes: right, wrong, an octave off and nothing.  The heads

@@ -115,6 +115,9 @@ void stavebass::ensurelistener() {
 }
 
 QString stavebass::chosenInput() {
+    if (!dialogInput.isEmpty()) {
+        return dialogInput;
+    }
     const QString fromEnvironment = QString::fromStdString(platform::listenFileInputId());
     if (!fromEnvironment.isEmpty()) {
         return fromEnvironment;
@@ -181,10 +184,14 @@ void stavebass::inputchoice_Click() {
     const bool chose = dialog.exec() == QDialog::Accepted && !dialog.chosen().isEmpty();
     if (chose) {
         settings().setValue(kInputKey, dialog.chosen());
+        dialogInput = dialog.chosen();
     }
     listener->stop();
-    if (wasListening) {
+    // OK listens to the input chosen; Cancel leaves listening as it was.
+    if (chose || wasListening) {
         startlistening();
+    } else {
+        stoplistening();
     }
 }
 

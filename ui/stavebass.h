@@ -230,8 +230,10 @@ public:
     void levelheard(double dB, int midi, double cents);
     void listenfailed(const QString& message);
     void showtuner();
-    // The input to listen to: CLEFWORK_LISTEN_FILE, else the one saved, else the first there is.
+    // The input to listen to: the one chosen in the Input dialog during this run, else
+    // CLEFWORK_LISTEN_FILE, else the one saved, else the first there is.
     QString chosenInput();
+    QString dialogInput; // chosen in the Input dialog during this run
 
     // ---- judging the beats while listening (ui/judging.cpp) ----
     struct BeatHeard {
