@@ -11,6 +11,7 @@
 #include "ui/calibrationdialog.h"
 #include "ui/clientarea.h"
 #include <QAction>
+#include <QApplication>
 #include <QFile>
 #include <QLabel>
 #include <QListWidget>
@@ -22,6 +23,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QtSql/QSqlDatabase>
 #include <QtSql/QSqlQuery>
 
 namespace {
@@ -156,6 +158,37 @@ TEST_F(Practice, TheInputChosenIsRememberedAndUsed) {
         v.Stop_Click();
         window.reset();
     }
+}
+
+// A history message comes as listening starts: it shows in the status bar, never in a box that
+// would take the Space meant to start the beat.
+TEST_F(Practice, AHistoryMessageLeavesTheKeysToTheWindow) {
+    const QString foreign = config.path() + "/other.sqlite";
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "other-program");
+        db.setDatabaseName(foreign);
+        ASSERT_TRUE(db.open());
+        ASSERT_TRUE(QSqlQuery(db).exec("CREATE TABLE photos (x)"));
+        db.close();
+    }
+    QSqlDatabase::removeDatabase("other-program");
+    stavebass::historyPath() = [&] { return foreign; };
+    stavebass& w = makeWindow();
+    QApplication::setActiveWindow(&w);
+    w.listenbass->trigger();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return w.historyNotice != nullptr && !w.historyNotice->text().isEmpty(); }, 5000));
+    EXPECT_TRUE(boxes.isEmpty()) << boxes.join("|").toStdString();
+    EXPECT_TRUE(w.historyNotice->isVisible());
+    EXPECT_TRUE(w.historyNotice->text().contains("not a Clefwork"))
+        << w.historyNotice->text().toStdString();
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    w.Start->setFocus();
+    QTest::keyClick(w.Start, Qt::Key_Space);
+    EXPECT_TRUE(w.Timer1->isActive()) << "Space starts the beat";
+    w.Stop_Click();
+    w.listenbass->trigger();
+    EXPECT_FALSE(w.historyNotice->isVisible());
 }
 
 // A bar played against scripted MIDI notes: right, wrong, an octave off and nothing.  The heads

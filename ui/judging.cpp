@@ -4,7 +4,6 @@
 #include "engine/notes.h"
 #include "listen/calibration.h"
 #include "platform/clock.h"
-#include "platform/msgbox.h"
 #include "sound/midi_out.h"
 #include "stave/stave_table.h"
 #include "ui/clientarea.h"
@@ -212,11 +211,12 @@ std::function<QString()>& stavebass::historyPath() {
 void stavebass::beginhistory() {
     if (!historyWriter) {
         historyWriter = std::make_unique<history::Writer>(historyPath()());
-        // Each arrives once: practice goes on without history, or with a fresh file.
+        // Each arrives once: practice goes on without history, or with a fresh file.  They come
+        // as listening starts, when a box would take the Space meant for the beat.
         connect(historyWriter.get(), &history::Writer::failed, this,
-                [](const QString& message) { platform::messageBox(message); });
+                [this](const QString& message) { historynotice(message); });
         connect(historyWriter.get(), &history::Writer::movedAside, this,
-                [](const QString& message, const QString&) { platform::messageBox(message); });
+                [this](const QString& message, const QString&) { historynotice(message); });
     }
     history::SessionRecord session;
     session.started = QDateTime::currentDateTimeUtc();

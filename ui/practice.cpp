@@ -160,6 +160,10 @@ void stavebass::stoplistening() {
     }
     endhistory();
     listenbass->setChecked(false);
+    // Where a damaged history went has been seen; a history that is off stays said.
+    if (historyNotice != nullptr && historyWriter && historyWriter->historyOn()) {
+        historyNotice->clear();
+    }
     marks = {};
     if (judgeTimer != nullptr) {
         judgeTimer->stop();
@@ -222,6 +226,21 @@ void stavebass::calibrate_Click() {
     if (!wasListening) {
         stoplistening();
     }
+}
+
+void stavebass::historynotice(const QString& message) {
+    if (historyNotice == nullptr) {
+        historyNotice = new QLabel(this);
+        historyNotice->setWordWrap(true);
+        historyNotice->setStyleSheet(
+            QStringLiteral("QLabel { background-color: rgb(255,236,150); color: rgb(150,0,0); "
+                           "font-weight: bold; padding: 2px 6px; }"));
+        // Before the tuner and the score, across the status bar.
+        statusBar()->insertWidget(0, historyNotice, 3);
+    }
+    historyNotice->setText(message);
+    historyNotice->setToolTip(message);
+    showstatusbar();
 }
 
 void stavebass::showtuner() {

@@ -234,6 +234,10 @@ public:
     // CLEFWORK_LISTEN_FILE, else the one saved, else the first there is.
     QString chosenInput();
     QString dialogInput; // chosen in the Input dialog during this run
+    // Why history is off, or where a damaged one went: in the status bar, so that it never takes
+    // the keys meant for the beat (Space, Escape) as a message box would.
+    QLabel* historyNotice = nullptr;
+    void historynotice(const QString& message);
 
     // ---- judging the beats while listening (ui/judging.cpp) ----
     struct BeatHeard {
