@@ -2,8 +2,8 @@
 // the notes heard as they arrive, and the verdicts show on the note heads and in the score.
 // Nothing of it runs inside a tick, and nothing at all while listening is off.
 #include "engine/notes.h"
+#include "listen/calibration.h"
 #include "platform/clock.h"
-#include "platform/msgbox.h"
 #include "sound/midi_out.h"
 #include "stave/stave_table.h"
 #include "ui/clientarea.h"
@@ -87,6 +87,8 @@ stavebass::BeatHeard stavebass::beatabouttosound() {
         playNotes ? currentBarPitches[p] : notes::writtenNumber(currentBar[p]).value_or(0);
     const int16_t type = currentBarLayout[kType][p];
     beat.counts = drawn && pitch != 0 && type >= 1 && type <= 4;
+    // Taken now: the fourth beat's tick hands the waiting bar over into currentBar.
+    beat.written = QString::fromStdString(currentBar[p]);
     beat.expectedMidi = pitch + notes::pitchShift(aspitch->listIndex());
     return beat;
 }
@@ -117,9 +119,8 @@ void stavebass::judgebeat(const BeatHeard& beat) {
         return;
     }
     const int64_t id = beatSerial++;
-    const auto p = static_cast<std::size_t>(beat.position);
-    beatPlaces[id] = {barSerial, beat.position, QString::fromStdString(currentBar[p]),
-                      beat.expectedMidi, QDateTime::currentDateTimeUtc()};
+    beatPlaces[id] = {barSerial, beat.position, beat.written, beat.expectedMidi,
+                      QDateTime::currentDateTimeUtc()};
     while (beatPlaces.size() > 32) {
         beatPlaces.erase(beatPlaces.begin());
     }
@@ -187,11 +188,12 @@ void stavebass::judgelater() {
 void stavebass::newsession() {
     endhistory();
     matcher.reset();
-    matcher.setLatencyNanos(
-        static_cast<int64_t>(QSettings(QStringLiteral("clefwork"), QStringLiteral("clefwork"))
-                                 .value(QStringLiteral("listen/latencyMs"), 0.0)
-                                 .toDouble() *
-                             1e6));
+    // A hand-edited or damaged setting would otherwise move every beat out of reach.
+    const double latencyMs =
+        listen::usableLatencyMs(QSettings(QStringLiteral("clefwork"), QStringLiteral("clefwork"))
+                                    .value(QStringLiteral("listen/latencyMs"), 0.0)
+                                    .toDouble());
+    matcher.setLatencyNanos(static_cast<int64_t>(latencyMs * 1e6));
     score = listen::Score{};
     marks = {};
     beatPlaces.clear();
@@ -211,11 +213,12 @@ std::function<QString()>& stavebass::historyPath() {
 void stavebass::beginhistory() {
     if (!historyWriter) {
         historyWriter = std::make_unique<history::Writer>(historyPath()());
-        // Each arrives once: practice goes on without history, or with a fresh file.
+        // Each arrives once: practice goes on without history, or with a fresh file.  They come
+        // as listening starts, when a box would take the Space meant for the beat.
         connect(historyWriter.get(), &history::Writer::failed, this,
-                [](const QString& message) { platform::messageBox(message); });
+                [this](const QString& message) { historynotice(message); });
         connect(historyWriter.get(), &history::Writer::movedAside, this,
-                [](const QString& message, const QString&) { platform::messageBox(message); });
+                [this](const QString& message, const QString&) { historynotice(message); });
     }
     history::SessionRecord session;
     session.started = QDateTime::currentDateTimeUtc();

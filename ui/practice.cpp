@@ -28,6 +28,32 @@ QSettings settings() {
 
 const QString kInputKey = QStringLiteral("listen/input");
 
+// A yes or no kept in the settings, as QSettings writes it; anything else is `fallback`.
+bool storedFlag(const QString& key, bool fallback) {
+    const QString text = settings().value(key).toString().trimmed().toLower();
+    if (text == QLatin1String("true") || text == QLatin1String("1")) {
+        return true;
+    }
+    if (text == QLatin1String("false") || text == QLatin1String("0")) {
+        return false;
+    }
+    return fallback;
+}
+
+// An input id of a form the inputs can name ("audio:<api>:<name>", "midi:<port>",
+// "file:<path>", "loopback"); anything else kept in the settings is no choice at all.
+bool inputIdForm(const QString& id) {
+    if (id == QLatin1String("loopback")) {
+        return true;
+    }
+    if (id.startsWith(QLatin1String("audio:"))) {
+        const qsizetype colon = id.indexOf(QLatin1Char(':'), 6);
+        return colon > 6 && colon + 1 < id.size();
+    }
+    return (id.startsWith(QLatin1String("midi:")) || id.startsWith(QLatin1String("file:"))) &&
+           id.size() > 5;
+}
+
 } // namespace
 
 std::function<std::unique_ptr<platform::InputBackend>()>& stavebass::inputsFactory() {
@@ -59,7 +85,7 @@ void stavebass::buildPractice() {
     practice->addSeparator();
     countin = practice->addAction(QStringLiteral("Count-in Bar"));
     countin->setCheckable(true);
-    countin->setChecked(settings().value(QStringLiteral("practice/countIn"), false).toBool());
+    countin->setChecked(storedFlag(QStringLiteral("practice/countIn"), false));
     connect(countin, &QAction::toggled, this,
             [](bool on) { settings().setValue(QStringLiteral("practice/countIn"), on); });
     listenbass->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
@@ -89,12 +115,15 @@ void stavebass::ensurelistener() {
 }
 
 QString stavebass::chosenInput() {
+    if (!dialogInput.isEmpty()) {
+        return dialogInput;
+    }
     const QString fromEnvironment = QString::fromStdString(platform::listenFileInputId());
     if (!fromEnvironment.isEmpty()) {
         return fromEnvironment;
     }
     const QString saved = settings().value(kInputKey).toString();
-    if (!saved.isEmpty()) {
+    if (inputIdForm(saved)) {
         return saved;
     }
     ensurelistener();
@@ -131,6 +160,10 @@ void stavebass::stoplistening() {
     }
     endhistory();
     listenbass->setChecked(false);
+    // Where a damaged history went has been seen; a history that is off stays said.
+    if (historyNotice != nullptr && historyWriter && historyWriter->historyOn()) {
+        historyNotice->clear();
+    }
     marks = {};
     if (judgeTimer != nullptr) {
         judgeTimer->stop();
@@ -155,10 +188,14 @@ void stavebass::inputchoice_Click() {
     const bool chose = dialog.exec() == QDialog::Accepted && !dialog.chosen().isEmpty();
     if (chose) {
         settings().setValue(kInputKey, dialog.chosen());
+        dialogInput = dialog.chosen();
     }
     listener->stop();
-    if (wasListening) {
+    // OK listens to the input chosen; Cancel leaves listening as it was.
+    if (chose || wasListening) {
         startlistening();
+    } else {
+        stoplistening();
     }
 }
 
@@ -189,6 +226,21 @@ void stavebass::calibrate_Click() {
     if (!wasListening) {
         stoplistening();
     }
+}
+
+void stavebass::historynotice(const QString& message) {
+    if (historyNotice == nullptr) {
+        historyNotice = new QLabel(this);
+        historyNotice->setWordWrap(true);
+        historyNotice->setStyleSheet(
+            QStringLiteral("QLabel { background-color: rgb(255,236,150); color: rgb(150,0,0); "
+                           "font-weight: bold; padding: 2px 6px; }"));
+        // Before the tuner and the score, across the status bar.
+        statusBar()->insertWidget(0, historyNotice, 3);
+    }
+    historyNotice->setText(message);
+    historyNotice->setToolTip(message);
+    showstatusbar();
 }
 
 void stavebass::showtuner() {

@@ -250,8 +250,14 @@ public:
     void levelheard(double dB, int midi, double cents);
     void listenfailed(const QString& message);
     void showtuner();
-    // The input to listen to: CLEFWORK_LISTEN_FILE, else the one saved, else the first there is.
+    // The input to listen to: the one chosen in the Input dialog during this run, else
+    // CLEFWORK_LISTEN_FILE, else the one saved, else the first there is.
     QString chosenInput();
+    QString dialogInput; // chosen in the Input dialog during this run
+    // Why history is off, or where a damaged one went: in the status bar, so that it never takes
+    // the keys meant for the beat (Space, Escape) as a message box would.
+    QLabel* historyNotice = nullptr;
+    void historynotice(const QString& message);
 
     // ---- judging the beats while listening (ui/judging.cpp) ----
     struct BeatHeard {
@@ -259,6 +265,7 @@ public:
         bool counts = false;   // a written note on a drawn bar
         int16_t position = 0;  // 1..4 in the bar being played
         int expectedMidi = 0;  // the sounding pitch Clefwork plays for it
+        QString written;       // its written name, as the stave shows it before the tick
         int64_t barSerial = 0; // which bar it belongs to
         bool clicked = false;  // the tick sounds the metronome's click (not in note mode)
     };

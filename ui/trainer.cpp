@@ -160,6 +160,9 @@ void stavebass::showstatusbar() {
         trainerLabel->setVisible(trainerOn);
         showtrainer();
     }
+    if (historyNotice != nullptr) {
+        historyNotice->setVisible(listening && !historyNotice->text().isEmpty());
+    }
     // No status bar until listening or the trainer first wanted one.
     if (tuner != nullptr || trainerLabel != nullptr) {
         statusBar()->setVisible(listening || trainerOn);
