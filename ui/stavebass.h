@@ -110,7 +110,7 @@ public:
     QAction* about = nullptr;
 
     // ---- hidden picture holders the stave drawing copies from, in the surface's format ----
-    QImage stavePicture;
+    QImage stavePicture; // the stave picture with the bar lines: what every redraw starts from
     QImage stabdownsprite, stabdownmask, sitdownsprite, sitdownmask;
     QImage stabupsprite, stabupmask, hangupsprite, hangupmask, adjust;
     QImage sharpsprite, sharpmask, flatsprite, flatmask, naturalsprite, naturalmask;
