@@ -134,6 +134,7 @@ public:
     QPointer<QWidget> webberWindow;
     QPointer<QWidget> fretboardWindow;
     QPointer<QWidget> introWindow;
+    QPointer<QWidget> helpWindow; // the help pages, where the desktop cannot show the help file
 
     // ---- window load and unload (engine/startup.cpp) ----
     void Form_Load();
