@@ -303,6 +303,9 @@ public:
     void trainerverdict(int64_t bar, listen::Verdict verdict);
     void showtrainer();
     void showstatusbar(); // the status bar while listening or while the trainer is on
+    // The status bar's rows: the tuner and the score, then the trainer (ui/practice.cpp).
+    std::array<QWidget*, 2> statusRows{};
+    QWidget* statusrow(int row);
 
     // Loads the stave picture and the sprites from the program's folder (stave/draw.cpp).
     void loadSprites();
