@@ -105,8 +105,14 @@ void drawBarLines(QImage& stave) {
 void stavebass::loadSprites() {
     stavePicture = loadPicture(QStringLiteral("stave.bmp"));
     if (stavePicture.isNull()) {
+        // Without its picture (start-up has named it) the stave is drawn plain: its five lines,
+        // 2 rows thick at rows 111, 133, 155, 177 and 199, so that the notes still read.
         stavePicture = QImage(664, 292, QImage::Format_RGB32);
         stavePicture.fill(Qt::white);
+        QPainter p(&stavePicture);
+        for (int line = 0; line < 5; ++line) {
+            p.fillRect(0, 111 + 22 * line, stavePicture.width(), 2, Qt::black);
+        }
     }
     // The picture holds the five lines only; the bars are the window's own, so their lines go
     // onto the stave that every redraw starts from.

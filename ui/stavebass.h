@@ -15,6 +15,7 @@
 #include <QMainWindow>
 #include <QPixmap>
 #include <QPointer>
+#include <QStringList>
 
 #include "history/writer.h"
 #include "listen/listener.h"
@@ -309,6 +310,9 @@ public:
 
     // Loads the stave picture and the sprites from the program's folder (stave/draw.cpp).
     void loadSprites();
+    // Names, in one message, every picture missing from the program's folder (ui/pictures.cpp).
+    void checkpictures();
+    QStringList reportedPictures; // missing pictures already named, by path
     // Runs Timer1_Timer unless a tick is still running.
     void onTimer1();
     bool tickRunning = false;
