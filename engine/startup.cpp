@@ -30,6 +30,7 @@ void fill(EditCombo* combo, std::initializer_list<const char*> entries) {
 void stavebass::Form_Load() {
     // Messages of the load wait until the intro has handed over to this window.
     platform::holdMessages();
+    checkpictures();
     stopWatch = std::make_unique<CStopWatch>(); // 1
     loadskin();                                 // 2
     Timer1->stop();                             // 3

@@ -19,6 +19,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStackedWidget>
@@ -358,6 +359,51 @@ TEST(ProgressWindow, AnEmptyHistoryExplainsItselfAndMakesNoFile) {
     EXPECT_FALSE(QFile::exists(path));
 }
 
+TEST(ProgressWindow, NothingMisreadSaysSoAndTheWindowFitsTheScreen) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("history.sqlite");
+    {
+        history::Store store(path);
+        ASSERT_TRUE(store.open()) << store.error().toStdString();
+        history::SessionRecord s;
+        s.started = kNow.addSecs(-600);
+        s.key = QStringLiteral("C");
+        s.tempoStart = 80;
+        const auto id = store.beginSession(s);
+        ASSERT_TRUE(id.has_value());
+        std::vector<history::BeatRecord> beats;
+        for (int i = 0; i < 8; ++i) {
+            history::BeatRecord b;
+            b.time = s.started.addMSecs(i * 750);
+            b.written = QStringLiteral("A0");
+            b.place = placeOf("A0");
+            b.expectedMidi = *notes::writtenNumber("A0") - 12;
+            b.playedMidi = b.expectedMidi;
+            b.verdict = i % 4 == 3 ? Verdict::Late : Verdict::Right; // late is no misreading
+            b.offsetMs = i % 4 == 3 ? 120.0 : 4.0;
+            beats.push_back(b);
+        }
+        ASSERT_TRUE(store.storeBar(*id, beats));
+        ASSERT_TRUE(store.endSession(*id, s.started.addSecs(10), 80));
+    }
+    history::ProgressWindow w(path);
+    w.show();
+    ASSERT_TRUE(waitLoaded(w));
+    ASSERT_EQ(w.pages->currentWidget(), w.charts) << w.explanation->text().toStdString();
+    EXPECT_TRUE(w.progress().missed.empty());
+    EXPECT_FALSE(w.missedView->isVisible()) << "no empty axes";
+    EXPECT_TRUE(w.nothingMissed->isVisible());
+    EXPECT_EQ(w.nothingMissed->text(), "Nothing misread");
+    EXPECT_TRUE(w.timeView->isVisible());
+
+    const QRect screen = w.screen()->availableGeometry();
+    EXPECT_TRUE(screen.contains(w.frameGeometry()))
+        << "window " << w.frameGeometry().width() << "x" << w.frameGeometry().height()
+        << " on a screen of " << screen.width() << "x" << screen.height();
+    EXPECT_LE(w.width(), 1200);
+    EXPECT_LE(w.height(), 860);
+}
+
 TEST_F(Progress, TheWindowShowsTheChartsAndTheFiltersChangeThem) {
     QStringList boxes;
     platform::setMessageBoxHook([&](const QString& text) { boxes << text; });
@@ -366,6 +412,8 @@ TEST_F(Progress, TheWindowShowsTheChartsAndTheFiltersChangeThem) {
     ASSERT_TRUE(waitLoaded(w));
     ASSERT_EQ(w.pages->currentWidget(), w.charts) << w.explanation->text().toStdString();
     EXPECT_TRUE(w.timeView->isVisible());
+    EXPECT_TRUE(w.missedView->isVisible());
+    EXPECT_FALSE(w.nothingMissed->isVisible());
     EXPECT_EQ(w.accuracySeries->count(), 12);
     EXPECT_EQ(w.tempoSeries->count(), 12);
     const QStringList names = w.missedNames->categories();

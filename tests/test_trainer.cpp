@@ -311,4 +311,56 @@ TEST_F(Trainer, FollowMeDecidesOnEachBarOnceItsVerdictsAreIn) {
     w.Stop_Click();
 }
 
+TEST_F(Trainer, TheStatusBarShowsEveryTextWhole) {
+    stavebass& w = makeWindow();
+    w.show();
+    const int width = w.width();
+    struct Shown {
+        const char* what;
+        bool listening;
+        bool trainer;
+    };
+    const Shown cases[] = {
+        {"listening", true, false},
+        {"the trainer", false, true},
+        {"both", true, true},
+    };
+    for (const Shown& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (w.listenbass->isChecked() != c.listening) {
+            w.listenbass->trigger();
+        }
+        w.settrainer(c.trainer, {200, 10, TrainerMode::FollowMe, 2});
+        if (c.listening) {
+            // The longest the score and the tuner say.
+            w.score.barJudged = w.score.barRight = 4;
+            w.score.judged = 12345;
+            w.score.right = 12000;
+            w.score.streak = 1234;
+            w.score.bestStreak = 5678;
+            w.score.rightOffsetsMs = {-149.0};
+            w.showscore();
+            w.levelheard(-88.0, 53, -49.0);
+        }
+        w.temposcroll->setValue(188);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(w.width(), width) << "the window keeps its width";
+        std::vector<QLabel*> labels;
+        if (c.listening) {
+            labels = {w.tuner, w.scoreLabel};
+        }
+        if (c.trainer) {
+            labels.push_back(w.trainerLabel);
+        }
+        for (QLabel* label : labels) {
+            SCOPED_TRACE(label->text().toStdString());
+            EXPECT_TRUE(label->isVisibleTo(&w));
+            EXPECT_GE(label->width(), label->fontMetrics().horizontalAdvance(label->text()))
+                << "cut off";
+            const QRect onWindow(label->mapTo(&w, QPoint()), label->size());
+            EXPECT_TRUE(w.rect().contains(onWindow));
+        }
+    }
+}
+
 } // namespace

@@ -10,6 +10,7 @@
 #include "ui/tunertext.h"
 
 #include <QAction>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -17,6 +18,7 @@
 #include <QSettings>
 #include <QStatusBar>
 #include <QTimer>
+#include <QVBoxLayout>
 #include <cmath>
 
 namespace {
@@ -230,26 +232,49 @@ void stavebass::calibrate_Click() {
 
 void stavebass::historynotice(const QString& message) {
     if (historyNotice == nullptr) {
-        historyNotice = new QLabel(this);
+        QWidget* row = statusrow(2);
+        historyNotice = new QLabel(row);
         historyNotice->setWordWrap(true);
         historyNotice->setStyleSheet(
             QStringLiteral("QLabel { background-color: rgb(255,236,150); color: rgb(150,0,0); "
                            "font-weight: bold; padding: 2px 6px; }"));
-        // Before the tuner and the score, across the status bar.
-        statusBar()->insertWidget(0, historyNotice, 3);
+        // A row of its own, below the tuner and the score.
+        static_cast<QHBoxLayout*>(row->layout())->addWidget(historyNotice, 1);
     }
     historyNotice->setText(message);
     historyNotice->setToolTip(message);
     showstatusbar();
 }
 
+QWidget* stavebass::statusrow(int row) {
+    // The status bar holds rows, so that the tuner and the score (the first), the tempo trainer
+    // (the second) and a notice about the history (the third) each have the window's width: on
+    // one row together they did not fit.
+    if (statusRows[0] == nullptr) {
+        auto* rows = new QWidget(this);
+        auto* column = new QVBoxLayout(rows);
+        column->setContentsMargins(0, 0, 0, 0);
+        column->setSpacing(0);
+        for (QWidget*& r : statusRows) {
+            r = new QWidget(rows);
+            auto* line = new QHBoxLayout(r);
+            line->setContentsMargins(0, 0, 0, 0);
+            column->addWidget(r);
+            r->hide();
+        }
+        statusBar()->addWidget(rows, 1);
+    }
+    return statusRows[row];
+}
+
 void stavebass::showtuner() {
     if (tuner == nullptr) {
-        tuner = new QLabel(this);
+        QWidget* row = statusrow(0);
+        tuner = new QLabel(row);
         tuner->setMinimumWidth(230);
-        statusBar()->addWidget(tuner);
-        scoreLabel = new QLabel(this);
-        statusBar()->addWidget(scoreLabel, 1);
+        row->layout()->addWidget(tuner);
+        scoreLabel = new QLabel(row);
+        static_cast<QHBoxLayout*>(row->layout())->addWidget(scoreLabel, 1);
     }
     heardText.clear();
     inputLevelDb = -120.0;

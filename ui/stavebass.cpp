@@ -118,6 +118,9 @@ void stavebass::buildControls() {
     client = new ClientArea(this);
     setCentralWidget(client);
     client->setFixedSize(896, 540);
+    // A click on the stave or the window's background takes the focus off a list's text, so
+    // that the window's keys work again.
+    client->setFocusPolicy(Qt::ClickFocus);
     QWidget* w = client;
 
     // The stave, its key picture and the note names of the bar being played.

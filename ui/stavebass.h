@@ -16,6 +16,7 @@
 #include <QMainWindow>
 #include <QPixmap>
 #include <QPointer>
+#include <QStringList>
 
 #include "history/writer.h"
 #include "listen/listener.h"
@@ -129,7 +130,7 @@ public:
     QAction* about = nullptr;
 
     // ---- hidden picture holders the stave drawing copies from, in the surface's format ----
-    QImage stavePicture;
+    QImage stavePicture; // the stave picture with the bar lines: what every redraw starts from
     QImage stabdownsprite, stabdownmask, sitdownsprite, sitdownmask;
     QImage stabupsprite, stabupmask, hangupsprite, hangupmask, adjust;
     QImage sharpsprite, sharpmask, flatsprite, flatmask, naturalsprite, naturalmask;
@@ -153,6 +154,7 @@ public:
     QPointer<QWidget> webberWindow;
     QPointer<QWidget> fretboardWindow;
     QPointer<QWidget> introWindow;
+    QPointer<QWidget> helpWindow; // the help pages, where the desktop cannot show the help file
 
     // ---- window load and unload (engine/startup.cpp) ----
     void Form_Load();
@@ -329,9 +331,15 @@ public:
     void trainerverdict(int64_t bar, listen::Verdict verdict);
     void showtrainer();
     void showstatusbar(); // the status bar while listening or while the trainer is on
+    // The status bar's rows: the tuner and the score, then the trainer (ui/practice.cpp).
+    std::array<QWidget*, 3> statusRows{}; // tuner and score, trainer, history notice
+    QWidget* statusrow(int row);
 
     // Loads the stave picture and the sprites from the program's folder (stave/draw.cpp).
     void loadSprites();
+    // Names, in one message, every picture missing from the program's folder (ui/pictures.cpp).
+    void checkpictures();
+    QStringList reportedPictures; // missing pictures already named, by path
     // Runs Timer1_Timer unless a tick is still running.
     void onTimer1();
     bool tickRunning = false;
