@@ -579,13 +579,7 @@ bool FluidEngine::send(uint32_t message) {
         if (data2 == 0) {
             fluid_synth_noteoff(synth_, channel, data1);
         } else {
-            // A channel that has played nothing yet gets its program's preset now (program 0
-            // when none was asked for).  Without a soundfont yet the note is silent.
-            if (ready_ && fluid_synth_get_channel_preset(synth_, channel) == nullptr) {
-                int sfont = 0, bank = 0, program = 0;
-                fluid_synth_get_program(synth_, channel, &sfont, &bank, &program);
-                fluid_synth_program_change(synth_, channel, program > 127 ? 0 : program);
-            }
+            ensurePreset(channel);
             fluid_synth_noteon(synth_, channel, data1, data2);
         }
         break;
@@ -614,6 +608,17 @@ bool FluidEngine::send(uint32_t message) {
     // FluidSynth's own failures (a key out of range, no preset for a program) are no failure
     // of the message: a real synthesiser ignores them too.
     return true;
+}
+
+void FluidEngine::ensurePreset(int channel) {
+    if (synth_ == nullptr || !ready_ || channel < 0 || channel > 15) {
+        return; // without a soundfont yet the note is silent
+    }
+    if (fluid_synth_get_channel_preset(synth_, channel) == nullptr) {
+        int sfont = 0, bank = 0, program = 0;
+        fluid_synth_get_program(synth_, channel, &sfont, &bank, &program);
+        fluid_synth_program_change(synth_, channel, program > 127 ? 0 : program);
+    }
 }
 
 void FluidEngine::silence() {

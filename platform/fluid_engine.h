@@ -86,6 +86,10 @@ public:
     // a message that is not a complete MIDI message (no status byte, a data byte above 127, a
     // system-exclusive byte).
     bool send(uint32_t message);
+    // Gives a channel that has none yet the preset of its program (program 0 when none was asked
+    // for), loading its samples.  send() does it for every note; notes that reach the
+    // synthesiser some other way (a FluidSynth sequencer) need it first, or stay silent.
+    void ensurePreset(int channel);
     // Ends every note at once and puts the channels back to their start-up state: controllers
     // reset, bank 0 and no preset until one is played (a note then plays program 0).
     void silence();
