@@ -73,6 +73,9 @@ public:
         }
         Device& device = it->second;
         if (device.engine) {
+            if (builtInSynth() == device.engine.get()) {
+                setBuiltInSynth(nullptr);
+            }
             // Silence first, then stop the audio thread, then free the synthesiser.
             device.engine->silence();
             device.audio->stop();
@@ -217,7 +220,8 @@ private:
         const AudioEnvironment env = AudioEnvironment::fromProcess();
         device.engine = std::make_unique<FluidEngine>();
         std::string error;
-        if (!device.engine->load(error, audioSampleRate(env))) {
+        // The soundfont is parsed on a thread of its own: a large one never holds up the window.
+        if (!device.engine->loadInBackground(error, audioSampleRate(env))) {
             const MMRESULT code = device.engine->failure() == FluidEngine::Failure::NoSoundfont
                                       ? MIDIERR_NOSOUNDFONT
                                       : MIDIERR_SYNTH;
@@ -231,6 +235,7 @@ private:
             details_[MIDIERR_NOAUDIO] = error;
             return MIDIERR_NOAUDIO;
         }
+        setBuiltInSynth(device.engine.get());
         return MMSYSERR_NOERROR;
     }
 

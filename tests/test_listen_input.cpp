@@ -7,6 +7,8 @@
 #include "platform/fluid_engine.h"
 #include "platform/midi_input.h"
 
+#include "support/soundfonts.h"
+
 #include <QDir>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -139,7 +141,7 @@ struct Rendered {
 std::optional<Rendered> renderBassLine() {
     FluidEngine engine;
     std::string error;
-    if (!engine.load(error, rate)) {
+    if (!engine.loadFile(testing_support::namedSoundfont(), error, rate)) {
         return std::nullopt;
     }
     engine.send(pack(0xC0, 33, 0)); // fingered bass
@@ -176,7 +178,7 @@ std::optional<Rendered> renderBassLine() {
 }
 
 bool soundfontMissing() {
-    return FluidEngine::findSoundfont().empty();
+    return testing_support::namedSoundfont().empty();
 }
 
 class EnvGuard {
@@ -817,7 +819,8 @@ TEST(Loopback, HearsWhatTheSynthesiserPlaysAndLeavesTheOutputAsItWas) {
     const AudioEnvironment env = AudioEnvironment::fromProcess();
     FluidEngine engine;
     std::string error;
-    ASSERT_TRUE(engine.load(error, audioSampleRate(env))) << error;
+    ASSERT_TRUE(engine.loadFile(testing_support::namedSoundfont(), error, audioSampleRate(env)))
+        << error;
     FluidAudio audio;
     ASSERT_TRUE(audio.start(engine, env, error)) << error;
 

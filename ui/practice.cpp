@@ -84,6 +84,7 @@ void stavebass::buildPractice() {
                 progress->raise();
                 progress->activateWindow();
             });
+    buildSound();
     practice->addSeparator();
     countin = practice->addAction(QStringLiteral("Count-in Bar"));
     countin->setCheckable(true);

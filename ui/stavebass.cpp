@@ -5,6 +5,7 @@
 #include "platform/msgbox.h"
 
 #include "platform/appdir.h"
+#include "platform/fluid_engine.h"
 #include "ui/clientarea.h"
 #include "ui/devicelist.h"
 #include "ui/editcombo.h"
@@ -91,6 +92,7 @@ stavebass::stavebass(QWidget* parent) : QMainWindow(parent) {
 }
 
 stavebass::~stavebass() {
+    platform::setSoundfontHook({});
     if (listener) {
         listener->stop();
     }

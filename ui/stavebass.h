@@ -316,6 +316,13 @@ public:
     // Paints the marks of the judged notes over the stave (the kept surface stays as it is).
     void paintmarks(QPainter& painter);
 
+    // ---- the built-in synthesiser's soundfont (ui/soundchoice.cpp) ----
+    QAction* soundchoice = nullptr; // "Sound…": the soundfont, kept in clefwork.conf
+    void buildSound(); // the entry, and the remembered soundfont passed to the synthesiser
+    void soundchoice_Click();
+    // The end of the soundfont's load at start-up (it is parsed off the event thread).
+    void soundfontloaded(bool ok, const QString& inUse, const QString& refused, const QString& why);
+
     // ---- the tempo trainer (ui/trainer.cpp): off at every start, its settings kept ----
     QAction* tempotrainer = nullptr; // "Tempo Trainer…"
     QLabel* trainerLabel = nullptr;  // in the status bar while the trainer is on
