@@ -255,7 +255,8 @@ Result reference(const std::vector<Beat>& beats, int tempo, const std::string& w
     platform::AudioEnvironment env;
     env.forcedDriver = "file";
     env.wavFile = wavPath;
-    fluid_synth_program_change(engine.synth(), 0, 34);
+    engine.send(0x22C0u); // program 34 on channel 0, as the window selects it
+    engine.ensurePreset(9);
     platform::FluidAudio audio;
     if (!audio.start(engine, env, error)) {
         std::fprintf(stderr, "reference: %s\n", error.c_str());
@@ -336,6 +337,7 @@ void immediateLatency(const std::string& wavPath) {
     if (!engine.load(error, kRate)) {
         return;
     }
+    engine.ensurePreset(9);
     platform::FluidScheduler clock(engine.synth());
     platform::AudioEnvironment env;
     env.forcedDriver = "file";

@@ -137,9 +137,15 @@ public:
 
     MMRESULT shortMsgAt(HMIDIOUT handle, uint32_t message, int64_t atNanos) override {
         FluidScheduler* s = scheduler(handle);
-        if (s == nullptr) {
+        const uint32_t kind = message & 0xF0u;
+        // Only notes are scheduled; a program or controller change takes effect at once, as it
+        // does through the engine, which keeps the channels' presets.
+        if (s == nullptr || (kind != 0x80u && kind != 0x90u)) {
             return shortMsg(handle, message);
         }
+        // A note that reaches the synthesiser through its sequencer needs its channel's preset
+        // (and so its samples) loaded first.
+        open_.at(handle).engine->ensurePreset(static_cast<int>(message & 0x0Fu));
         return s->sendAt(message, atNanos) ? MMSYSERR_NOERROR : MMSYSERR_INVALPARAM;
     }
 

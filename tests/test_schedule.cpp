@@ -57,6 +57,7 @@ TEST(ScheduledSound, ClicksLandOnTheirSamplesWhateverTheSendsDo) {
     FluidEngine engine;
     std::string error;
     ASSERT_TRUE(engine.load(error, kRate)) << error;
+    engine.ensurePreset(9); // the drum kit's samples, as the device loads them for a note
     FluidScheduler scheduler(engine.synth());
     ASSERT_TRUE(scheduler.ok());
     EXPECT_EQ(scheduler.nowNanos(), 0);
@@ -111,6 +112,7 @@ TEST(ScheduledSound, MessagesThatAreNoMessagesAreRefusedAndCancelDropsWhatWaits)
     FluidEngine engine;
     std::string error;
     ASSERT_TRUE(engine.load(error, kRate)) << error;
+    engine.ensurePreset(0);
     FluidScheduler scheduler(engine.synth());
     EXPECT_FALSE(scheduler.sendAt(0x40u, 0)) << "no status byte";
     EXPECT_FALSE(scheduler.sendAt(pack(0x90, 200, 1), 0)) << "a data byte above 127";
