@@ -30,6 +30,7 @@ void fill(EditCombo* combo, std::initializer_list<const char*> entries) {
 void stavebass::Form_Load() {
     // Messages of the load wait until the intro has handed over to this window.
     platform::holdMessages();
+    checkpictures();
     stopWatch = std::make_unique<CStopWatch>(); // 1
     loadskin();                                 // 2
     Timer1->stop();                             // 3
@@ -71,7 +72,7 @@ void stavebass::Form_Load() {
     beatNumber = 1;                                                         // 17
     signature();                                                            // 18
     tempolabel->setText(QString::number(tempo));                            // 19
-    timerInterval = divRoundHalfEven(kIntervalNumeratorOutsideTick, tempo); // 20
+    timerInterval = divRoundHalfEven(kMillisPerMinute, tempo);              // 20
     Timer1->setInterval(timerInterval);
     indexNote = "E0";              // 21
     Image3->lower();               // 22

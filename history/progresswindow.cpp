@@ -2,6 +2,7 @@
 
 #include "history/progressmaps.h"
 #include "platform/msgbox.h"
+#include "ui/screenfit.h"
 
 #include <QBarCategoryAxis>
 #include <QBarSet>
@@ -20,6 +21,7 @@
 #include <QLineSeries>
 #include <QLocale>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QStackedWidget>
 #include <QThreadPool>
 #include <QTimer>
@@ -134,7 +136,9 @@ ProgressWindow::ProgressWindow(QString historyPath, QWidget* parent)
     reloadTimer_->setInterval(0);
     connect(reloadTimer_, &QTimer::timeout, this, [this] { startReading(); });
 
-    resize(1200, 860);
+    // As large as the charts read best, as far as the screen has room; on a smaller screen the
+    // charts scroll.
+    screenfit::fitOnScreen(this, QSize(1200, 860));
     reload();
 }
 
@@ -144,8 +148,13 @@ ProgressWindow::~ProgressWindow() {
 }
 
 void ProgressWindow::buildCharts() {
-    charts = new QWidget(this);
-    auto* grid = new QGridLayout(charts);
+    // The charts keep the sizes they read at; where the window is smaller they scroll.
+    auto* scroller = new QScrollArea(this);
+    scroller->setWidgetResizable(true);
+    scroller->setFrameShape(QFrame::NoFrame);
+    charts = scroller;
+    auto* sheet = new QWidget(scroller);
+    auto* grid = new QGridLayout(sheet);
     grid->setContentsMargins(0, 0, 0, 0);
 
     // Accuracy and tempo per session, over time.
@@ -183,7 +192,7 @@ void ProgressWindow::buildCharts() {
     accuracySeries->attachAxis(accuracyAxis_);
     tempoSeries->attachAxis(timeAxis_);
     tempoSeries->attachAxis(tempoAxis_);
-    timeView = new QChartView(time, charts);
+    timeView = new QChartView(time, sheet);
     timeView->setRenderHint(QPainter::Antialiasing);
     timeView->setMinimumSize(560, 320);
     for (QLineSeries* series : {accuracySeries, tempoSeries}) {
@@ -230,31 +239,44 @@ void ProgressWindow::buildCharts() {
     missed->addAxis(missedAxis_, Qt::AlignBottom);
     missedSeries->attachAxis(missedNames);
     missedSeries->attachAxis(missedAxis_);
-    missedView = new QChartView(missed, charts);
+    missedView = new QChartView(missed, sheet);
     missedView->setRenderHint(QPainter::Antialiasing);
     missedView->setMinimumSize(420, 320);
+    // With nothing misread, a line that says so instead of empty axes.
+    missedPages = new QStackedWidget(sheet);
+    missedPages->addWidget(missedView);
+    auto* nothingPage = new QWidget(missedPages);
+    auto* nothingBox = new QVBoxLayout(nothingPage);
+    nothingBox->addWidget(heading(missed->title(), nothingPage), 0, Qt::AlignHCenter);
+    nothingMissed = new QLabel(tr("Nothing misread"), nothingPage);
+    QFont calm = nothingMissed->font();
+    calm.setPointSizeF(calm.pointSizeF() * 1.15);
+    nothingMissed->setFont(calm);
+    nothingMissed->setAlignment(Qt::AlignCenter);
+    nothingBox->addWidget(nothingMissed, 1);
+    missedPages->addWidget(nothingPage);
 
     // The heat maps, with their headings.
-    staveMap = new StaveHeatMap(charts);
-    fretMap = new FretboardHeatMap(charts);
+    staveMap = new StaveHeatMap(sheet);
+    fretMap = new FretboardHeatMap(sheet);
     auto* staveBox = new QVBoxLayout;
-    staveBox->addWidget(heading(tr("Read right, line by line and space by space"), charts));
+    staveBox->addWidget(heading(tr("Read right, line by line and space by space"), sheet));
     staveBox->addWidget(staveMap, 1);
     auto* fretBox = new QVBoxLayout;
-    fretBox->addWidget(heading(tr("Read right, by place on the neck"), charts));
+    fretBox->addWidget(heading(tr("Read right, by place on the neck"), sheet));
     fretBox->addWidget(fretMap);
     auto* note = new QLabel(
         tr("Where the input does not say where a note was played, it is placed where the "
            "session's hand was: within reach of the index finger, nearest the main string "
            "(with \u201cAll over the Neck\u201d, at the lowest fret). Hover over a line, a "
            "space or a note for its counts."),
-        charts);
+        sheet);
     note->setWordWrap(true);
     fretBox->addWidget(note);
     fretBox->addStretch(1);
 
     grid->addWidget(timeView, 0, 0);
-    grid->addWidget(missedView, 0, 1);
+    grid->addWidget(missedPages, 0, 1);
     grid->setColumnStretch(0, 1);
     grid->setColumnStretch(1, 1);
     grid->setRowStretch(0, 3);
@@ -265,6 +287,7 @@ void ProgressWindow::buildCharts() {
     bottom->addSpacing(16);
     bottom->addLayout(fretBox, 1);
     grid->addLayout(bottom, 1, 0, 1, 2);
+    scroller->setWidget(sheet);
 }
 
 ProgressFilter ProgressWindow::filter() const {
@@ -471,6 +494,7 @@ void ProgressWindow::showMissed() {
     missedNames->append(names);
     missedAxis_->setRange(0, std::max(1, static_cast<int>(std::ceil(most * 1.05))));
     missedAxis_->applyNiceNumbers();
+    missedPages->setCurrentIndex(progress_.missed.empty() ? 1 : 0);
 }
 
 void ProgressWindow::exportCsv() {
@@ -480,10 +504,11 @@ void ProgressWindow::exportCsv() {
     }
     exportButton->setEnabled(false);
     exportButton->setText(tr("Exporting\u2026"));
-    const int64_t beats = progress_.historyBeats;
-    QThreadPool::globalInstance()->start([path = path_, file, beats, delivery = delivery_] {
+    QThreadPool::globalInstance()->start([path = path_, file, delivery = delivery_] {
         QString error;
-        const bool ok = history::exportCsv(path, file, error);
+        // The rows written: the history may have grown since the window read it.
+        int64_t beats = 0;
+        const bool ok = history::exportCsv(path, file, error, &beats);
         const QString message =
             ok ? tr("The practice history (%1 beats) was written to %2.")
                      .arg(number(beats), QDir::toNativeSeparators(file))

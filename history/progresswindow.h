@@ -56,10 +56,12 @@ public:
     QLabel* summary = nullptr;
     QStackedWidget* pages = nullptr; // the explanation, or the charts
     QWidget* explanationPage = nullptr;
-    QLabel* explanation = nullptr; // an empty history, nothing in the filter, or an error
-    QWidget* charts = nullptr;
-    QChartView* timeView = nullptr;   // accuracy and tempo per session
-    QChartView* missedView = nullptr; // the notes most often misread
+    QLabel* explanation = nullptr;         // an empty history, nothing in the filter, or an error
+    QWidget* charts = nullptr;             // the charts, scrolling where the window is smaller
+    QChartView* timeView = nullptr;        // accuracy and tempo per session
+    QChartView* missedView = nullptr;      // the notes most often misread
+    QStackedWidget* missedPages = nullptr; // that chart, or the line below
+    QLabel* nothingMissed = nullptr;       // "Nothing misread", when every note was read right
     StaveHeatMap* staveMap = nullptr;
     FretboardHeatMap* fretMap = nullptr;
     QLineSeries* accuracySeries = nullptr;

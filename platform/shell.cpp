@@ -2,6 +2,7 @@
 
 #include <QDesktopServices>
 #include <QFileInfo>
+#include <QMimeDatabase>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QUrl>
@@ -45,14 +46,39 @@ QString xdgMimeDefault(const QString& type) {
     return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
 }
 
+// Whether the desktop names a program for the file's type.  xdg-open starts (and reports
+// success) whether or not one exists, so this is asked first; without xdg-mime it cannot be
+// known, and the file is taken to have one.
+bool hasProgramFor(const QString& file) {
+    if (QStandardPaths::findExecutable(QStringLiteral("xdg-mime")).isEmpty()) {
+        return true;
+    }
+    const QMimeType type = QMimeDatabase().mimeTypeForFile(file);
+    QStringList names{type.name()};
+    names << type.aliases();
+    for (const QString& name : names) {
+        if (!xdgMimeDefault(name).isEmpty()) {
+            return true;
+        }
+    }
+    return false;
+}
+
 class DesktopShell : public Shell {
 public:
     int execute(const QString&, const QString& target) override {
-        QUrl url = QUrl::fromUserInput(target);
-        if (QFileInfo::exists(target)) {
-            url = QUrl::fromLocalFile(target);
+        const QFileInfo file(target);
+        if (file.isAbsolute()) {
+            // A file: missing (2), of a type no program opens (31), or opened.
+            if (!file.exists()) {
+                return 2;
+            }
+            if (!hasProgramFor(target)) {
+                return 31;
+            }
+            return QDesktopServices::openUrl(QUrl::fromLocalFile(target)) ? 42 : 31;
         }
-        return QDesktopServices::openUrl(url) ? 42 : 2;
+        return QDesktopServices::openUrl(QUrl::fromUserInput(target)) ? 42 : 2;
     }
 
     int findExecutable(const QString& file, const QString& dir, QString& result) override {

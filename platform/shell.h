@@ -9,7 +9,8 @@ namespace platform {
 class Shell {
 public:
     virtual ~Shell() = default;
-    // Opens a file or address; returns a number above 32 on success, as the classic shell does.
+    // Opens a file or address; returns a number above 32 on success, as the classic shell does,
+    // 2 when the file is missing and 31 when no program is registered for its type.
     virtual int execute(const QString& verb, const QString& target) = 0;
     // Finds the program that opens `file` (looked up in `dir`) and writes its full path into
     // `result`.  Returns above 32 when found, 31 when no program is registered for the file's

@@ -14,6 +14,17 @@ namespace {
 // White rows between the 8va mark and the top of the note's sprite.
 constexpr int kOttavaGap = 6;
 
+// The bar lines, thin as the stave's lines, from the top row of the top line (window row 146) to
+// the bottom row of the bottom line (235).  The one between the bars stands in the middle of the
+// free columns between the bar being played, whose last sprite ends at column 431 (x 390, 42
+// wide), and the waiting bar, whose first sign starts at column 460 (x 470, 10 to its left); the
+// last one closes the stave at its right edge.  Every note, sign and 8va mark stays at least 13
+// columns clear of the first and 200 of the last.
+constexpr int kBarLineWidth = 2;
+constexpr int kBarLineTop = 146;
+constexpr int kBarLineBottom = 235;
+constexpr int kBarLines[] = {445, stavebass::kStaveLeft + 664 - kBarLineWidth};
+
 QImage loadPicture(const QString& name) {
     QImage img(platform::appFile(name));
     if (img.isNull()) {
@@ -80,14 +91,32 @@ void wipe(QImage& surface, const QImage& stave) {
     std::memcpy(surface.bits(), stave.constBits(), static_cast<std::size_t>(stave.sizeInBytes()));
 }
 
+// Adds the bar lines to the bare stave, in its own pixel coordinates.
+void drawBarLines(QImage& stave) {
+    QPainter p(&stave);
+    for (int x : kBarLines) {
+        p.fillRect(x - stavebass::kStaveLeft, kBarLineTop - stavebass::kStaveTop, kBarLineWidth,
+                   kBarLineBottom - kBarLineTop + 1, Qt::black);
+    }
+}
+
 } // namespace
 
 void stavebass::loadSprites() {
     stavePicture = loadPicture(QStringLiteral("stave.bmp"));
     if (stavePicture.isNull()) {
+        // Without its picture (start-up has named it) the stave is drawn plain: its five lines,
+        // 2 rows thick at rows 111, 133, 155, 177 and 199, so that the notes still read.
         stavePicture = QImage(664, 292, QImage::Format_RGB32);
         stavePicture.fill(Qt::white);
+        QPainter p(&stavePicture);
+        for (int line = 0; line < 5; ++line) {
+            p.fillRect(0, 111 + 22 * line, stavePicture.width(), 2, Qt::black);
+        }
     }
+    // The picture holds the five lines only; the bars are the window's own, so their lines go
+    // onto the stave that every redraw starts from.
+    drawBarLines(stavePicture);
     stabdownsprite = loadPicture(QStringLiteral("stabdownsprite.bmp"));
     stabdownmask = loadPicture(QStringLiteral("stabdownmask.bmp"));
     sitdownsprite = loadPicture(QStringLiteral("sitdownsprite.bmp"));

@@ -7,26 +7,6 @@
 
 #include <QLabel>
 #include <QPixmap>
-#include <QStringList>
-
-namespace {
-
-// The key pictures already reported missing by this window, kept on its key control, so that a
-// picture that is reloaded (start-up loads the key twice, every change of the hand position
-// reloads it) is reported once, and each window reports for itself.
-constexpr const char* kReportedProperty = "clefworkReportedMissing";
-
-bool firstReport(QLabel* key, const QString& file) {
-    QStringList reported = key->property(kReportedProperty).toStringList();
-    if (reported.contains(file)) {
-        return false;
-    }
-    reported << file;
-    key->setProperty(kReportedProperty, reported);
-    return true;
-}
-
-} // namespace
 
 void stavebass::signature() {
     const int position = Keysignature->listIndex();
@@ -43,7 +23,10 @@ void stavebass::signature() {
         // that key, which keyIndex below still follows.
         key->clear();
         key->setGeometry(-56, top, key->width(), height);
-        if (firstReport(key, file)) {
+        // Each missing picture is named once (start-up names all it finds), and each window
+        // names them for itself.
+        if (!reportedPictures.contains(file)) {
+            reportedPictures << file;
             platform::messageBox(QStringLiteral("The key signature picture \"%1\" is missing or "
                                                 "cannot be read (%2). The key area stays empty; "
                                                 "the practice goes on in the key of %3.")

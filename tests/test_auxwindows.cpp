@@ -4,6 +4,7 @@
 #include "support/shell_support.h"
 #include "support/window_fixture.h"
 #include "ui/fretboard.h"
+#include "ui/helpwindow.h"
 #include "ui/splash.h"
 #include "ui/weblink.h"
 
@@ -15,6 +16,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTest>
+#include <QTextBrowser>
 #include <QTimer>
 #include <unistd.h>
 
@@ -352,28 +354,59 @@ TEST_F(AuxWindows, AReadOnlyFolderReportsTheFailure) {
 
 // ---- help ----
 
-TEST_F(AuxWindows, HelpOpensTheHelpFileEachTime) {
+TEST_F(AuxWindows, HelpOpensTheHelpFileOrElseShowsItsPages) {
+    struct Case {
+        const char* what;
+        int shellAnswer;
+        bool pagesShip;
+        bool window;  // the program's own help window shows
+        int messages; // message boxes said, for two presses
+    };
+    const Case cases[] = {
+        {"the desktop opens the help file", 42, true, false, 0},
+        {"no viewer for the help file", 31, true, true, 0},
+        {"the help file is missing", 2, true, true, 0},
+        {"no viewer and no pages", 31, false, false, 2},
+    };
     ShellScope scope(&shell);
     EXPECT_EQ(w().cwhelp->shortcut(), QKeySequence(Qt::Key_F1));
-    w().cwhelp_Click();
-    w().cwhelp->trigger();
-    ASSERT_EQ(shell.calls.size(), 2);
-    for (const auto& call : shell.calls) {
-        EXPECT_EQ(call.what, "execute");
-        EXPECT_EQ(call.first, "open");
-        EXPECT_EQ(call.second, folder->path() + "/Fretlore Help.chm");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        delete w().helpWindow.data();
+        shell.calls.clear();
+        boxes.clear();
+        shell.executeResult = c.shellAnswer;
+        if (!c.pagesShip) {
+            folder->remove(QStringLiteral("help"));
+        }
+        w().cwhelp_Click();
+        w().cwhelp->trigger(); // F1 again: the same window
+        ASSERT_EQ(shell.calls.size(), 2);
+        for (const auto& call : shell.calls) {
+            EXPECT_EQ(call.what, "execute");
+            EXPECT_EQ(call.first, "open");
+            EXPECT_EQ(call.second, folder->path() + "/Fretlore Help.chm");
+        }
+        EXPECT_EQ(boxes.size(), c.messages);
+        auto* help = qobject_cast<HelpWindow*>(w().helpWindow.data());
+        ASSERT_EQ(help != nullptr, c.window);
+        EXPECT_EQ(w().findChildren<HelpWindow*>().size(), c.window ? 1 : 0);
+        if (help != nullptr) {
+            EXPECT_TRUE(help->isVisible());
+            EXPECT_EQ(help->pages->source().fileName(), "index.html");
+            EXPECT_EQ(help->pages->documentTitle(), "Clefwork Help");
+            // The pages link to one another.
+            help->pages->setSource(QUrl(QStringLiteral("stave.html")));
+            EXPECT_TRUE(help->pages->toPlainText().contains("stave"));
+        }
     }
-    shell.executeResult = 2; // nothing is said even when the desktop fails
-    w().cwhelp_Click();
-    EXPECT_TRUE(boxes.isEmpty());
 }
 
 TEST(HelpFile, TheCompiledHelpAndItsPagesShip) {
     const QDir shipped(
         qEnvironmentVariable("CLEFWORK_TEST_DATA", QStringLiteral(CLEFWORK_TEST_DATA)));
-    for (const char* page :
-         {"index.html", "setup.html", "stave.html", "skins.html", "fretboard.html",
-          "listening.html", "aids.html"}) {
+    for (const char* page : {"index.html", "setup.html", "stave.html", "skins.html",
+                             "fretboard.html", "listening.html", "aids.html"}) {
         SCOPED_TRACE(page);
         QFile f(shipped.filePath(QStringLiteral("help/") + page));
         ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << "build the help_file target";

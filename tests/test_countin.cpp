@@ -1,7 +1,9 @@
 // The count-in bar and the keyboard on the main window.
 #include "support/window_fixture.h"
+#include "ui/clientarea.h"
 #include "ui/editcombo.h"
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -111,6 +113,73 @@ TEST_F(CountIn, KeysWorkWhateverHasTheFocusButAListsText) {
     // Ctrl+L toggles listening, and the menu shows it.
     EXPECT_EQ(w.listenbass->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_L));
     w.Stop_Click();
+}
+
+TEST_F(CountIn, AfterAChoiceFromAListTheKeysWorkAgain) {
+    stavebass& w = makeWindow();
+    QApplication::setActiveWindow(&w);
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    struct Choice {
+        EditCombo* list;
+        bool byMouse;
+        int entry;
+    };
+    const Choice choices[] = {
+        {w.intervaldistance, true, 0}, {w.intervaldistance, false, 1}, {w.Stringchoice, true, 2},
+        {w.fretposition, false, 3},    {w.Keysignature, true, 1},
+    };
+    for (const Choice& c : choices) {
+        SCOPED_TRACE(c.list->prompt().toStdString() + (c.byMouse ? " by mouse" : " by keys"));
+        c.list->setFocus();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return w.typingInList(); }, 1000));
+        c.list->showPopup();
+        QAbstractItemView* view = c.list->view();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return view->isVisible(); }, 1000));
+        const QModelIndex item = view->model()->index(c.entry, 0);
+        if (c.byMouse) {
+            QTest::qWait(QApplication::doubleClickInterval() + 50); // a release any sooner is
+                                                                    // the click that opened it
+            view->scrollTo(item);
+            const QPoint centre = view->visualRect(item).center();
+            QTest::mousePress(view->viewport(), Qt::LeftButton, {}, centre);
+            QTest::mouseRelease(view->viewport(), Qt::LeftButton, {}, centre);
+        } else {
+            view->setCurrentIndex(item);
+            QTest::keyClick(view, Qt::Key_Return);
+        }
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !view->isVisible(); }, 1000));
+        EXPECT_EQ(c.list->listIndex(), c.entry);
+        EXPECT_EQ(c.list->text(), c.list->itemText(c.entry));
+        EXPECT_FALSE(w.typingInList());
+
+        // Space starts and stops, Up and Page Up move the tempo; the list's text stays.
+        const int tempo = w.temposcroll->value();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+        EXPECT_TRUE(w.Timer1->isActive());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+        EXPECT_FALSE(w.Timer1->isActive());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Up);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_PageUp);
+        EXPECT_EQ(w.temposcroll->value(), tempo + 10);
+        EXPECT_EQ(c.list->text(), c.list->itemText(c.entry));
+        w.temposcroll->setValue(tempo);
+    }
+    // The arrows on a closed list step through its entries and leave the keys with it.
+    w.Stringchoice->setFocus();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.typingInList(); }, 1000));
+    QTest::keyClick(w.Stringchoice, Qt::Key_Down);
+    EXPECT_EQ(w.Stringchoice->listIndex(), 3);
+    EXPECT_TRUE(w.typingInList());
+    // A click into a list's text takes the keys there again: they are text.
+    QTest::mouseClick(w.intervaldistance->lineEdit(), Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.typingInList(); }, 1000));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    EXPECT_FALSE(w.Timer1->isActive());
+    EXPECT_TRUE(w.intervaldistance->text().contains(' '));
+    // A click on the stave takes them off the list.
+    QTest::mouseClick(w.Image3, Qt::LeftButton);
+    EXPECT_FALSE(w.typingInList());
 }
 
 } // namespace

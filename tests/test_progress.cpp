@@ -19,6 +19,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStackedWidget>
@@ -358,6 +359,51 @@ TEST(ProgressWindow, AnEmptyHistoryExplainsItselfAndMakesNoFile) {
     EXPECT_FALSE(QFile::exists(path));
 }
 
+TEST(ProgressWindow, NothingMisreadSaysSoAndTheWindowFitsTheScreen) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("history.sqlite");
+    {
+        history::Store store(path);
+        ASSERT_TRUE(store.open()) << store.error().toStdString();
+        history::SessionRecord s;
+        s.started = kNow.addSecs(-600);
+        s.key = QStringLiteral("C");
+        s.tempoStart = 80;
+        const auto id = store.beginSession(s);
+        ASSERT_TRUE(id.has_value());
+        std::vector<history::BeatRecord> beats;
+        for (int i = 0; i < 8; ++i) {
+            history::BeatRecord b;
+            b.time = s.started.addMSecs(i * 750);
+            b.written = QStringLiteral("A0");
+            b.place = placeOf("A0");
+            b.expectedMidi = *notes::writtenNumber("A0") - 12;
+            b.playedMidi = b.expectedMidi;
+            b.verdict = i % 4 == 3 ? Verdict::Late : Verdict::Right; // late is no misreading
+            b.offsetMs = i % 4 == 3 ? 120.0 : 4.0;
+            beats.push_back(b);
+        }
+        ASSERT_TRUE(store.storeBar(*id, beats));
+        ASSERT_TRUE(store.endSession(*id, s.started.addSecs(10), 80));
+    }
+    history::ProgressWindow w(path);
+    w.show();
+    ASSERT_TRUE(waitLoaded(w));
+    ASSERT_EQ(w.pages->currentWidget(), w.charts) << w.explanation->text().toStdString();
+    EXPECT_TRUE(w.progress().missed.empty());
+    EXPECT_FALSE(w.missedView->isVisible()) << "no empty axes";
+    EXPECT_TRUE(w.nothingMissed->isVisible());
+    EXPECT_EQ(w.nothingMissed->text(), "Nothing misread");
+    EXPECT_TRUE(w.timeView->isVisible());
+
+    const QRect screen = w.screen()->availableGeometry();
+    EXPECT_TRUE(screen.contains(w.frameGeometry()))
+        << "window " << w.frameGeometry().width() << "x" << w.frameGeometry().height()
+        << " on a screen of " << screen.width() << "x" << screen.height();
+    EXPECT_LE(w.width(), 1200);
+    EXPECT_LE(w.height(), 860);
+}
+
 TEST_F(Progress, TheWindowShowsTheChartsAndTheFiltersChangeThem) {
     QStringList boxes;
     platform::setMessageBoxHook([&](const QString& text) { boxes << text; });
@@ -366,6 +412,8 @@ TEST_F(Progress, TheWindowShowsTheChartsAndTheFiltersChangeThem) {
     ASSERT_TRUE(waitLoaded(w));
     ASSERT_EQ(w.pages->currentWidget(), w.charts) << w.explanation->text().toStdString();
     EXPECT_TRUE(w.timeView->isVisible());
+    EXPECT_TRUE(w.missedView->isVisible());
+    EXPECT_FALSE(w.nothingMissed->isVisible());
     EXPECT_EQ(w.accuracySeries->count(), 12);
     EXPECT_EQ(w.tempoSeries->count(), 12);
     const QStringList names = w.missedNames->categories();
@@ -427,15 +475,29 @@ TEST_F(Progress, ExportWritesEveryBeatWhereThePlayerChose) {
     QTest::qWait(50);
     EXPECT_EQ(exported.count(), 0);
 
+    // The history grows after the window read it (another Clefwork practising meanwhile): the
+    // message counts what was written.
+    {
+        history::Store store(path());
+        ASSERT_TRUE(store.open());
+        history::SessionRecord s;
+        s.started = kNow;
+        const auto id = store.beginSession(s);
+        ASSERT_TRUE(id.has_value());
+        history::BeatRecord b;
+        b.time = kNow;
+        b.written = QStringLiteral("A0");
+        ASSERT_TRUE(store.storeBar(*id, std::vector<history::BeatRecord>(12, b)));
+    }
     answer = dir.filePath("out.csv");
     QTest::mouseClick(w.exportButton, Qt::LeftButton);
     ASSERT_TRUE(exported.wait(10000));
     EXPECT_TRUE(exported.at(0).at(0).toBool());
     QFile csv(answer);
     ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
-    EXPECT_EQ(csv.readAll().count("\r\n"), 1 + 12 * 120) << "a header and a row per beat";
+    EXPECT_EQ(csv.readAll().count("\r\n"), 1 + 12 * 120 + 12) << "a header and a row per beat";
     ASSERT_EQ(boxes.size(), 1);
-    EXPECT_TRUE(boxes[0].contains("1,440 beats")) << boxes[0].toStdString();
+    EXPECT_TRUE(boxes[0].contains("1,452 beats")) << boxes[0].toStdString();
     EXPECT_TRUE(boxes[0].contains(answer));
     EXPECT_TRUE(w.exportButton->isEnabled());
     history::ProgressWindow::exportPathChooser() = nullptr;

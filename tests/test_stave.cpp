@@ -114,13 +114,69 @@ std::string testName(std::string name, int sign) {
 
 // ---- what is drawn and when ----
 
-TEST_F(Stave, TheSurfaceStartsAsTheShippedStavePicture) {
+// The bar lines: 2 columns wide, from the top line's top row to the bottom line's bottom row.
+constexpr int kBarLines[2] = {445, 878};
+constexpr int kTopLine = 146;
+constexpr int kBottomLine = 235;
+
+bool onBarLine(int x, int y) {
+    for (int line : kBarLines) {
+        if (x >= line && x < line + 2 && y >= kTopLine && y <= kBottomLine) {
+            return true;
+        }
+    }
+    return false;
+}
+
+TEST_F(Stave, TheSurfaceStartsAsTheShippedStaveWithItsBarLines) {
     QImage shipped(platform::appFile(QStringLiteral("stave.bmp")));
     ASSERT_FALSE(shipped.isNull());
-    EXPECT_EQ(w().surface, shipped.convertToFormat(QImage::Format_RGB32));
+    shipped = shipped.convertToFormat(QImage::Format_RGB32);
+    ASSERT_EQ(w().surface.size(), shipped.size());
+    EXPECT_EQ(w().surface, w().stavePicture);
     for (int y = kTop; y < kStaveBottom; ++y) {
         EXPECT_EQ(black(500, y), isStaveLineRow(y)) << "row " << y;
+        for (int x = kLeft; x < kStaveRight; ++x) {
+            const QRgb expected = onBarLine(x, y) ? 0u : px(shipped, x, y);
+            ASSERT_EQ(at(x, y), expected) << x << "," << y;
+        }
     }
+}
+
+TEST_F(Stave, NoNoteSignOrMarkTouchesABarLine) {
+    // Every place the stave table knows, with every sign, at all eight places of the two bars:
+    // the bar lines and the column either side of each stay as the bare stave has them.
+    int drawn = 0;
+    for (const char letter : std::string("CDEFGAB")) {
+        for (const std::string accidental : {"", "#", "b"}) {
+            for (const char digit : std::string("0123")) {
+                const std::string name = letter + accidental + digit;
+                const auto place = staveLookup(name);
+                if (!place) {
+                    continue;
+                }
+                for (int16_t sign = 1; sign <= 3; ++sign) {
+                    SCOPED_TRACE(name + " sign " + std::to_string(sign));
+                    const Laid note{name, place->type, place->height, sign, place->ottava};
+                    for (std::size_t p = 1; p <= 4; ++p) {
+                        layNext(p, note);
+                        layCurrent(p, note);
+                    }
+                    w().drawbars();
+                    ASSERT_NE(w().surface, w().stavePicture);
+                    for (int line : kBarLines) {
+                        for (int x = line - 1; x <= std::min(line + 2, kStaveRight - 1); ++x) {
+                            for (int y = kTop; y < kStaveBottom; ++y) {
+                                ASSERT_EQ(at(x, y), px(w().stavePicture, x, y)) << x << "," << y;
+                            }
+                        }
+                    }
+                    ++drawn;
+                }
+            }
+        }
+    }
+    EXPECT_GT(drawn, 150); // E0 to B2 and the 8va notes, each natural, sharp and flat
 }
 
 TEST_F(Stave, NothingIsDrawnBeforeTheFirstBarIsLaidOut) {

@@ -175,12 +175,13 @@ protected:
         stavebass::inputsFactory() = nullptr;
     }
     // After the tick that ends a bar: the tempo bar, the tempo box and the interval are those
-    // of a player's move to `tempo`.
+    // of a player's move to `tempo`, and the beats follow it.
     void expectTempo(const stavebass& w, int tempo) {
         EXPECT_EQ(w.temposcroll->value(), tempo);
         EXPECT_EQ(w.tempo, tempo);
         EXPECT_EQ(w.tempolabel->text(), QString::number(tempo));
-        EXPECT_EQ(w.Timer1->interval(), divRoundHalfEven(kIntervalNumeratorOutsideTick, tempo));
+        EXPECT_EQ(w.timerInterval, divRoundHalfEven(kMillisPerMinute, tempo));
+        EXPECT_EQ(w.beatClock.tempo(), tempo) << "the beats follow from the next one";
     }
     QTemporaryDir config;
     platform::ScriptedInputs* scripted = nullptr;
@@ -308,6 +309,58 @@ TEST_F(Trainer, FollowMeDecidesOnEachBarOnceItsVerdictsAreIn) {
     EXPECT_TRUE(w.statusBar()->isVisible()) << "the trainer keeps the status bar";
     EXPECT_TRUE(w.trainerLabel->text().contains("(waits for listening)"));
     w.Stop_Click();
+}
+
+TEST_F(Trainer, TheStatusBarShowsEveryTextWhole) {
+    stavebass& w = makeWindow();
+    w.show();
+    const int width = w.width();
+    struct Shown {
+        const char* what;
+        bool listening;
+        bool trainer;
+    };
+    const Shown cases[] = {
+        {"listening", true, false},
+        {"the trainer", false, true},
+        {"both", true, true},
+    };
+    for (const Shown& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (w.listenbass->isChecked() != c.listening) {
+            w.listenbass->trigger();
+        }
+        w.settrainer(c.trainer, {200, 10, TrainerMode::FollowMe, 2});
+        if (c.listening) {
+            // The longest the score and the tuner say.
+            w.score.barJudged = w.score.barRight = 4;
+            w.score.judged = 12345;
+            w.score.right = 12000;
+            w.score.streak = 1234;
+            w.score.bestStreak = 5678;
+            w.score.rightOffsetsMs = {-149.0};
+            w.showscore();
+            w.levelheard(-88.0, 53, -49.0);
+        }
+        w.temposcroll->setValue(188);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(w.width(), width) << "the window keeps its width";
+        std::vector<QLabel*> labels;
+        if (c.listening) {
+            labels = {w.tuner, w.scoreLabel};
+        }
+        if (c.trainer) {
+            labels.push_back(w.trainerLabel);
+        }
+        for (QLabel* label : labels) {
+            SCOPED_TRACE(label->text().toStdString());
+            EXPECT_TRUE(label->isVisibleTo(&w));
+            EXPECT_GE(label->width(), label->fontMetrics().horizontalAdvance(label->text()))
+                << "cut off";
+            const QRect onWindow(label->mapTo(&w, QPoint()), label->size());
+            EXPECT_TRUE(w.rect().contains(onWindow));
+        }
+    }
 }
 
 } // namespace

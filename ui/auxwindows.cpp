@@ -3,11 +3,14 @@
 #include "ui/stavebass.h"
 
 #include "platform/appdir.h"
+#include "platform/msgbox.h"
 #include "platform/shell.h"
 #include "ui/fretboard.h"
+#include "ui/helpwindow.h"
 #include "ui/splash.h"
 #include "ui/weblink.h"
 
+#include <QFileInfo>
 #include <QTimer>
 
 namespace {
@@ -24,9 +27,27 @@ template <typename Window> void showOnce(QPointer<QWidget>& slot, QWidget* owner
 } // namespace
 
 void stavebass::cwhelp_Click() {
-    // The desktop's viewer shows the help; whatever it says about a missing file is its own.
-    platform::shell().execute(QStringLiteral("open"),
-                              platform::appFile(QStringLiteral("Fretlore Help.chm")));
+    // The desktop's viewer shows the compiled help where it has one; otherwise the pages it was
+    // compiled from, which ship beside it, show in a help window of the program's own.
+    const int opened = platform::shell().execute(
+        QStringLiteral("open"), platform::appFile(QStringLiteral("Fretlore Help.chm")));
+    if (opened > 32) {
+        return;
+    }
+    const QString index = platform::appFile(QStringLiteral("help/index.html"));
+    if (!QFileInfo(index).isReadable()) {
+        platform::messageBox(
+            QStringLiteral("The help cannot be shown: the desktop has no viewer for \"Fretlore "
+                           "Help.chm\" and the help pages are missing (%1).")
+                .arg(index));
+        return;
+    }
+    if (helpWindow == nullptr) {
+        helpWindow = new HelpWindow(index, this);
+    }
+    helpWindow->show();
+    helpWindow->raise();
+    helpWindow->activateWindow();
 }
 
 void stavebass::makersite_Click() {

@@ -1,5 +1,6 @@
 #include "ui/editcombo.h"
 
+#include <QApplication>
 #include <QLineEdit>
 #include <QSignalBlocker>
 
@@ -52,5 +53,27 @@ void EditCombo::onActivated(int index) {
     if (lineEdit()->text() != itemText(index)) {
         lineEdit()->setText(itemText(index));
     }
+    const bool fromDropDown = fromDropDown_;
+    fromDropDown_ = false;
     emit chosen();
+    // A choice from the drop-down is made: the window's keys work again.  The list keeps the
+    // focus only while its text is typed into (there the arrows still step through the
+    // entries); clicking into the text gives it the focus back.
+    QWidget* owner = window();
+    const QWidget* focus = QApplication::focusWidget();
+    if (fromDropDown && owner != nullptr && owner != this &&
+        (focus == this || isAncestorOf(focus))) {
+        owner->setFocus(Qt::OtherFocusReason);
+    }
+}
+
+void EditCombo::showPopup() {
+    fromDropDown_ = true;
+    QComboBox::showPopup();
+}
+
+void EditCombo::keyPressEvent(QKeyEvent* event) {
+    // Keys on the closed list are the text's, and its arrows step through the entries there.
+    fromDropDown_ = false;
+    QComboBox::keyPressEvent(event);
 }

@@ -120,6 +120,9 @@ void stavebass::buildControls() {
     client = new ClientArea(this);
     setCentralWidget(client);
     client->setFixedSize(896, 540);
+    // A click on the stave or the window's background takes the focus off a list's text, so
+    // that the window's keys work again.
+    client->setFocusPolicy(Qt::ClickFocus);
     QWidget* w = client;
 
     // The stave, its key picture and the note names of the bar being played.
@@ -276,7 +279,7 @@ void stavebass::buildControls() {
     connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
     connect(Command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
     connect(temposcroll, &QScrollBar::valueChanged, this, [this] { temposcroll_Change(); });
-    connect(Timer1, &QTimer::timeout, this, [this] { onTimer1(); });
+    connect(Timer1, &QTimer::timeout, this, [this] { beattimer(); });
     connect(Check1, &QCheckBox::stateChanged, this, [this] { Check1_Click(); });
     connect(Check2, &QCheckBox::stateChanged, this, [this] { Check2_Click(); });
     connect(Check3, &QCheckBox::stateChanged, this, [this] { Check3_Click(); });

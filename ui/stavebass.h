@@ -7,6 +7,7 @@
 //   ui/      the controls and menus, the skins, the auxiliary windows
 #pragma once
 
+#include "engine/beatclock.h"
 #include "engine/practice_state.h"
 
 #include <QColor>
@@ -15,6 +16,7 @@
 #include <QMainWindow>
 #include <QPixmap>
 #include <QPointer>
+#include <QStringList>
 
 #include "history/writer.h"
 #include "listen/listener.h"
@@ -69,6 +71,24 @@ public:
     QLabel* Label2 = nullptr;
     QTimer* Timer1 = nullptr;
 
+    // ---- when the beats fall (engine/beatloop.cpp) ----
+    // Each tick runs a little before its beat and has the device play the beat's sound at the
+    // beat's exact time on the device's own clock; what the tick shows appears with the beat.
+    engine::BeatClock beatClock;
+    int64_t beatDue = 0;          // the beat the tick plays, on the device's clock (0: at once)
+    int64_t beatDueMonotonic = 0; // the same on the monotonic clock
+    QTimer* beatShown = nullptr;  // lets the tick's drawing show when its beat sounds
+    bool beatClockKept = false;   // Start goes on with the count-in's clock
+    // How long before its beat a tick runs: the look-ahead when the device schedules, 0 when
+    // it plays what it is sent at once.
+    int64_t lookaheadNanos() const;
+    // Sets Timer1 to run the next beat's tick; the milliseconds of that wait.
+    int32_t armbeat();
+    // Timer1's timeout: the tick, once its beat is near (a timer may wake early).
+    void beattimer();
+    // Holds back the repaints of what a tick changes until its beat sounds.
+    void holdscreen(bool hold);
+
     // ---- hand position and key ----
     EditCombo* Keysignature = nullptr;
     EditCombo* fretposition = nullptr;
@@ -110,7 +130,7 @@ public:
     QAction* about = nullptr;
 
     // ---- hidden picture holders the stave drawing copies from, in the surface's format ----
-    QImage stavePicture;
+    QImage stavePicture; // the stave picture with the bar lines: what every redraw starts from
     QImage stabdownsprite, stabdownmask, sitdownsprite, sitdownmask;
     QImage stabupsprite, stabupmask, hangupsprite, hangupmask, adjust;
     QImage sharpsprite, sharpmask, flatsprite, flatmask, naturalsprite, naturalmask;
@@ -134,6 +154,7 @@ public:
     QPointer<QWidget> webberWindow;
     QPointer<QWidget> fretboardWindow;
     QPointer<QWidget> introWindow;
+    QPointer<QWidget> helpWindow; // the help pages, where the desktop cannot show the help file
 
     // ---- window load and unload (engine/startup.cpp) ----
     void Form_Load();
@@ -218,6 +239,7 @@ public:
     void stoppressed();      // the stop and pause buttons, Escape: also ends a count-in
     void countinbegin();
     void countintick();
+    int32_t countinwait(); // the milliseconds to the next click's tick
     void buildKeys();
     // True while a list's text has the focus: there keys are text.
     bool typingInList() const;
@@ -230,8 +252,14 @@ public:
     void levelheard(double dB, int midi, double cents);
     void listenfailed(const QString& message);
     void showtuner();
-    // The input to listen to: CLEFWORK_LISTEN_FILE, else the one saved, else the first there is.
+    // The input to listen to: the one chosen in the Input dialog during this run, else
+    // CLEFWORK_LISTEN_FILE, else the one saved, else the first there is.
     QString chosenInput();
+    QString dialogInput; // chosen in the Input dialog during this run
+    // Why history is off, or where a damaged one went: in the status bar, so that it never takes
+    // the keys meant for the beat (Space, Escape) as a message box would.
+    QLabel* historyNotice = nullptr;
+    void historynotice(const QString& message);
 
     // ---- judging the beats while listening (ui/judging.cpp) ----
     struct BeatHeard {
@@ -239,6 +267,7 @@ public:
         bool counts = false;   // a written note on a drawn bar
         int16_t position = 0;  // 1..4 in the bar being played
         int expectedMidi = 0;  // the sounding pitch Clefwork plays for it
+        QString written;       // its written name, as the stave shows it before the tick
         int64_t barSerial = 0; // which bar it belongs to
         bool clicked = false;  // the tick sounds the metronome's click (not in note mode)
     };
@@ -309,9 +338,15 @@ public:
     void trainerverdict(int64_t bar, listen::Verdict verdict);
     void showtrainer();
     void showstatusbar(); // the status bar while listening or while the trainer is on
+    // The status bar's rows: the tuner and the score, then the trainer (ui/practice.cpp).
+    std::array<QWidget*, 3> statusRows{}; // tuner and score, trainer, history notice
+    QWidget* statusrow(int row);
 
     // Loads the stave picture and the sprites from the program's folder (stave/draw.cpp).
     void loadSprites();
+    // Names, in one message, every picture missing from the program's folder (ui/pictures.cpp).
+    void checkpictures();
+    QStringList reportedPictures; // missing pictures already named, by path
     // Runs Timer1_Timer unless a tick is still running.
     void onTimer1();
     bool tickRunning = false;

@@ -15,6 +15,7 @@
 #include "ui/trainerdialog.h"
 
 #include <QAction>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
 #include <QScrollBar>
@@ -97,8 +98,9 @@ void stavebass::settrainer(bool on, const listen::TrainerSettings& chosen) {
         trainerDecidedBar = barSerial;
     }
     if (on && trainerLabel == nullptr) {
-        trainerLabel = new QLabel(this);
-        statusBar()->addPermanentWidget(trainerLabel);
+        QWidget* row = statusrow(1);
+        trainerLabel = new QLabel(row);
+        static_cast<QHBoxLayout*>(row->layout())->addWidget(trainerLabel, 1, Qt::AlignRight);
     }
     showstatusbar();
 }
@@ -155,10 +157,16 @@ void stavebass::showstatusbar() {
     if (tuner != nullptr) {
         tuner->setVisible(listening);
         scoreLabel->setVisible(listening);
+        statusRows[0]->setVisible(listening);
     }
     if (trainerLabel != nullptr) {
         trainerLabel->setVisible(trainerOn);
+        statusRows[1]->setVisible(trainerOn);
         showtrainer();
+    }
+    if (historyNotice != nullptr) {
+        historyNotice->setVisible(listening && !historyNotice->text().isEmpty());
+        statusRows[2]->setVisible(historyNotice->isVisibleTo(statusRows[2]));
     }
     // No status bar until listening or the trainer first wanted one.
     if (tuner != nullptr || trainerLabel != nullptr) {

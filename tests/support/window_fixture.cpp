@@ -36,6 +36,8 @@ ProgramFolder::ProgramFolder() {
     for (const QString& name : pictures) {
         QFile::link(shipped.filePath(name), dir_.filePath(name));
     }
+    // The help pages, in their own folder.
+    QFile::link(shipped.filePath(QStringLiteral("help")), dir_.filePath(QStringLiteral("help")));
 }
 
 void ProgramFolder::remove(const QString& name) const {
