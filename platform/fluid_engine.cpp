@@ -84,6 +84,8 @@ std::string envSoundfont() {
     return env != nullptr ? std::string(env) : std::string();
 }
 
+constexpr int drumChannel = 9; // channel 10 to a musician
+
 const char* const noSoundfontAdvice =
     "install fluid-soundfont-gm or set CLEFWORK_SOUNDFONT to an .sf2 file.";
 
@@ -288,6 +290,11 @@ bool FluidEngine::attach(const std::string& path, std::string& why) {
     if (oldId >= 0) {
         // Freed once no voice plays from it any more.
         fluid_synth_sfunload(synth_, oldId, 0);
+    }
+    // Every beat clicks on the drum kit, and clicks scheduled through FluidSynth's sequencer reach
+    // the synthesiser without send(): the kit is ready before the first beat.
+    if (fluid_synth_get_channel_preset(synth_, drumChannel) == nullptr) {
+        fluid_synth_program_change(synth_, drumChannel, 0);
     }
     {
         const std::lock_guard lock(mutex_);
@@ -634,7 +641,12 @@ void FluidEngine::silence() {
         fluid_synth_cc(synth_, channel, 10, 64);
         fluid_synth_cc(synth_, channel, 0, 0);
         fluid_synth_cc(synth_, channel, 32, 0);
-        fluid_synth_unset_program(synth_, channel);
+        if (channel != drumChannel) {
+            fluid_synth_unset_program(synth_, channel);
+        }
+    }
+    if (ready_) {
+        fluid_synth_program_change(synth_, drumChannel, 0); // the kit stays loaded
     }
 }
 

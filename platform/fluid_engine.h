@@ -5,9 +5,10 @@
 // A soundfont is parsed into a second synthesiser of the engine's own (the parser) and then handed
 // over, so that the synthesiser that plays is never held up by a parse: a large soundfont can be
 // parsed on a thread of its own while the old one (or silence) plays on.  Channels get their
-// preset only when they are asked to play one (a program change, or the first note on a channel
-// that has none), so only the presets that are played load their samples: the first beat waits
-// for the presets it plays, and for nothing else.
+// preset only when they are asked to play one (a program change, the first note on a channel that
+// has none, the drum kit of the clicks as soon as a soundfont is there), so only the presets that
+// are played load their samples: the first beat waits for the presets it plays, and for nothing
+// else.
 #pragma once
 
 #include <fluidsynth.h>
@@ -91,7 +92,8 @@ public:
     // synthesiser some other way (a FluidSynth sequencer) need it first, or stay silent.
     void ensurePreset(int channel);
     // Ends every note at once and puts the channels back to their start-up state: controllers
-    // reset, bank 0 and no preset until one is played (a note then plays program 0).
+    // reset, bank 0, the drum kit on channel 10 and on the others no preset until one is played
+    // (a note then plays program 0).
     void silence();
     // Renders frames of stereo audio with no audio driver.
     void render(float* left, float* right, int frames);

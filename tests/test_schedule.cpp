@@ -53,11 +53,9 @@ TEST(ScheduledSound, ClicksLandOnTheirSamplesWhateverTheSendsDo) {
     if (!std::ifstream(kFluidR3).good()) {
         GTEST_SKIP() << kFluidR3 << " is not installed (fluid-soundfont-gm)";
     }
-    setenv("CLEFWORK_SOUNDFONT", kFluidR3, 1);
     FluidEngine engine;
     std::string error;
-    ASSERT_TRUE(engine.load(error, kRate)) << error;
-    engine.ensurePreset(9); // the drum kit's samples, as the device loads them for a note
+    ASSERT_TRUE(engine.loadFile(kFluidR3, error, kRate)) << error;
     FluidScheduler scheduler(engine.synth());
     ASSERT_TRUE(scheduler.ok());
     EXPECT_EQ(scheduler.nowNanos(), 0);
@@ -101,17 +99,15 @@ TEST(ScheduledSound, ClicksLandOnTheirSamplesWhateverTheSendsDo) {
     // The tempo heard is the tempo asked for.
     const double heardBeat = static_cast<double>(heard.back() - heard.front()) / (beats - 1);
     EXPECT_NEAR(heardBeat / (beatNanos * kRate / 1e9), 1.0, 1e-4);
-    unsetenv("CLEFWORK_SOUNDFONT");
 }
 
 TEST(ScheduledSound, MessagesThatAreNoMessagesAreRefusedAndCancelDropsWhatWaits) {
     if (!std::ifstream(kFluidR3).good()) {
         GTEST_SKIP() << kFluidR3 << " is not installed (fluid-soundfont-gm)";
     }
-    setenv("CLEFWORK_SOUNDFONT", kFluidR3, 1);
     FluidEngine engine;
     std::string error;
-    ASSERT_TRUE(engine.load(error, kRate)) << error;
+    ASSERT_TRUE(engine.loadFile(kFluidR3, error, kRate)) << error;
     engine.ensurePreset(0);
     FluidScheduler scheduler(engine.synth());
     EXPECT_FALSE(scheduler.sendAt(0x40u, 0)) << "no status byte";
@@ -124,7 +120,6 @@ TEST(ScheduledSound, MessagesThatAreNoMessagesAreRefusedAndCancelDropsWhatWaits)
     const float peak = std::fabs(*std::max_element(
         left.begin(), left.end(), [](float a, float b) { return std::fabs(a) < std::fabs(b); }));
     EXPECT_LT(peak, 1e-6f) << "the note was dropped before its time";
-    unsetenv("CLEFWORK_SOUNDFONT");
 }
 
 } // namespace
