@@ -317,8 +317,13 @@ public:
     void onTimer1();
     bool tickRunning = false;
 
+    // Before the window first shows: on a screen too small for it, its controls scroll in a
+    // window that fits (ui/stavebass.cpp).
+    void placeonscreen();
+
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override; // the keys (ui/countin.cpp)
 
 private:
@@ -327,4 +332,5 @@ private:
     void buildPractice();
     ClientArea* client = nullptr;
     bool unloaded = false;
+    bool placed = false; // placeonscreen has run
 };
