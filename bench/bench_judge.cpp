@@ -168,9 +168,7 @@ Performance compose(std::mt19937& random, double tempo, int beats,
 class Renderer {
 public:
     bool load(std::string& error, const std::string& soundfont) {
-        engine_.unload();
-        setenv("CLEFWORK_SOUNDFONT", soundfont.c_str(), 1);
-        if (!engine_.load(error, rate)) {
+        if (!engine_.loadFile(soundfont, error, rate)) {
             return false;
         }
         if (effects) {
@@ -181,7 +179,7 @@ public:
         }
         return true;
     }
-    const std::string& soundfont() const { return engine_.soundfontPath(); }
+    std::string soundfont() const { return engine_.soundfontPath(); }
     // Each note let go as the next one sounds, instead of 20 ms before it.
     void setLegato(bool legato) { legato_ = legato; }
 

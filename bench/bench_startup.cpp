@@ -1,13 +1,16 @@
 // Start-up: from the process's start and from main() to the main window's Show (the intro's
-// hand-over), with the real MIDI devices (the built-in synthesiser writing to a WAV through the
-// file driver), for each installed soundfont; cold (page cache dropped, where this machine lets
-// us) and warm; and the peak memory after 100 bars.  Each figure comes from a child process of
-// its own.  Prints tables; asserts nothing.
+// hand-over) and to the built-in synthesiser's soundfont being ready (it is parsed off the event
+// thread), with the real MIDI devices (the built-in synthesiser writing to a WAV through the file
+// driver), for each installed soundfont; cold (page cache dropped, where this machine lets us)
+// and warm; and the peak memory after 100 bars.  Each figure comes from a child process of its
+// own, with a settings folder of its own (no soundfont chosen).  Prints tables; asserts nothing.
 //
-//   bench_startup [--warm N]           the driver: spawns itself once per run (default 5 warm)
-//   bench_startup --child [--ticks N]  one start-up; prints one RESULT line
+//   bench_startup [--warm N] [--soundfont PATH]...  the driver: spawns itself once per run
+//                                                   (default 5 warm); each PATH is measured too
+//   bench_startup --child [--ticks N]               one start-up; prints one RESULT line
 #include "bench/bench_support.h"
 #include "platform/clock.h"
+#include "platform/fluid_engine.h"
 #include "platform/msgbox.h"
 #include "ui/stavebass.h"
 
@@ -46,9 +49,12 @@ public:
 
 int child(int argc, char** argv, Clock::time_point mainEntry, double ageAtMain) {
     int ticks = 0;
+    bool metronome = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--ticks") == 0 && i + 1 < argc) {
             ticks = std::max(0, std::atoi(argv[++i]));
+        } else if (std::strcmp(argv[i], "--metronome") == 0) {
+            metronome = true;
         }
     }
     QApplication app(argc, argv);
@@ -59,6 +65,7 @@ int child(int argc, char** argv, Clock::time_point mainEntry, double ageAtMain) 
     app.installEventFilter(&filter);
     const auto appMade = Clock::now();
     double loadMs = 0;
+    double readyMs = -1;
     long hwmShown = 0;
     long hwmTicks = 0;
     {
@@ -68,8 +75,16 @@ int child(int argc, char** argv, Clock::time_point mainEntry, double ageAtMain) 
         QTimer::singleShot(10000, &filter.loop, &QEventLoop::quit); // never hang
         filter.loop.exec();
         hwmShown = bench::statusKb("VmHWM");
+        if (platform::FluidEngine* synth = platform::builtInSynth()) {
+            synth->waitForSoundfont(30000);
+            if (synth->soundfontReady()) {
+                readyMs = msBetween(mainEntry, Clock::now());
+            }
+        }
         if (ticks > 0) {
-            w.Check4->setCheckState(Qt::Unchecked); // notes: the synthesiser plays them
+            if (!metronome) {
+                w.Check4->setCheckState(Qt::Unchecked); // notes: the synthesiser plays them
+            }
             w.Start_Click();
             w.Timer1->stop();
             for (int i = 0; i < ticks; ++i) {
@@ -82,8 +97,9 @@ int child(int argc, char** argv, Clock::time_point mainEntry, double ageAtMain) 
         }
     }
     const double toShow = filter.seen ? msBetween(mainEntry, filter.shown) : -1;
-    std::printf("RESULT %.1f %.1f %.1f %.1f %ld %ld %d\n", ageAtMain, msBetween(mainEntry, appMade),
-                loadMs, toShow, hwmShown, hwmTicks, static_cast<int>(boxes.size()));
+    std::printf("RESULT %.1f %.1f %.1f %.1f %ld %ld %d %.1f\n", ageAtMain,
+                msBetween(mainEntry, appMade), loadMs, toShow, hwmShown, hwmTicks,
+                static_cast<int>(boxes.size()), readyMs);
     for (const QString& box : boxes) {
         std::printf("BOX %s\n", qPrintable(box.simplified()));
     }
@@ -92,7 +108,7 @@ int child(int argc, char** argv, Clock::time_point mainEntry, double ageAtMain) 
 
 struct Result {
     bool ok = false;
-    double age = 0, app = 0, load = 0, show = 0;
+    double age = 0, app = 0, load = 0, show = 0, ready = -1;
     long hwmShown = 0, hwmTicks = 0;
     int boxes = 0;
     std::string boxText;
@@ -107,8 +123,8 @@ Result spawn(const std::string& self, const std::string& extra) {
     }
     char line[1024];
     while (std::fgets(line, sizeof line, pipe) != nullptr) {
-        if (std::sscanf(line, "RESULT %lf %lf %lf %lf %ld %ld %d", &r.age, &r.app, &r.load, &r.show,
-                        &r.hwmShown, &r.hwmTicks, &r.boxes) == 7) {
+        if (std::sscanf(line, "RESULT %lf %lf %lf %lf %ld %ld %d %lf", &r.age, &r.app, &r.load,
+                        &r.show, &r.hwmShown, &r.hwmTicks, &r.boxes, &r.ready) == 8) {
             r.ok = true;
         } else if (std::strncmp(line, "BOX ", 4) == 0) {
             r.boxText += line + 4;
@@ -133,8 +149,8 @@ void printResult(const char* font, const char* kind, const Result& r) {
         std::printf("%-16s %-6s   (the child failed)\n", font, kind);
         return;
     }
-    std::printf("%-16s %-6s %9.1f %9.1f %9.1f %9.1f %10.1f %9.1f\n", font, kind, r.age, r.app,
-                r.load, r.show, r.age + r.show, r.hwmShown / 1024.0);
+    std::printf("%-16s %-6s %9.1f %9.1f %9.1f %9.1f %10.1f %9.1f %9.1f\n", font, kind, r.age, r.app,
+                r.load, r.show, r.age + r.show, r.age + r.ready, r.hwmShown / 1024.0);
     if (r.boxes > 0) {
         std::printf("    message box: %s", r.boxText.c_str());
     }
@@ -142,9 +158,12 @@ void printResult(const char* font, const char* kind, const Result& r) {
 
 int driver(int argc, char** argv) {
     int warm = 5;
+    std::vector<std::string> extra;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--warm") == 0 && i + 1 < argc) {
             warm = std::max(1, std::atoi(argv[++i]));
+        } else if (std::strcmp(argv[i], "--soundfont") == 0 && i + 1 < argc) {
+            extra.emplace_back(argv[++i]);
         }
     }
     const std::string self = std::filesystem::canonical("/proc/self/exe").string();
@@ -152,58 +171,79 @@ int driver(int argc, char** argv) {
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     setenv("CLEFWORK_AUDIO_DRIVER", "file", 1);
     setenv("CLEFWORK_AUDIO_FILE", wav.c_str(), 1);
+    // A settings folder of the bench's own: no soundfont chosen, CLEFWORK_SOUNDFONT decides.
+    const std::filesystem::path config = std::filesystem::temp_directory_path() /
+                                         ("clefwork-bench-config-" + std::to_string(getpid()));
+    std::filesystem::create_directories(config);
+    setenv("XDG_CONFIG_HOME", config.c_str(), 1);
 
     std::printf("Start-up to the main window shown (offscreen, real MIDI devices, built-in "
                 "synthesiser with the file driver)\n");
-    std::printf("%-16s %-6s %9s %9s %9s %9s %10s %9s\n", "soundfont", "run", "exec->main", "->app",
-                "load", "main->show", "total ms", "VmHWM MiB");
+    std::printf("%-16s %-6s %9s %9s %9s %9s %10s %9s %9s\n", "soundfont", "run", "exec->main",
+                "->app", "load", "main->show", "total ms", "sf ready", "VmHWM MiB");
     struct Font {
-        const char* label;
-        const char* path;
+        std::string label;
+        std::string path;
     };
-    const Font fonts[] = {{"FluidR3_GM", "/usr/share/sounds/sf2/FluidR3_GM.sf2"},
-                          {"TimGM6mb", "/usr/share/sounds/sf2/TimGM6mb.sf2"}};
+    std::vector<Font> fonts = {{"FluidR3_GM", "/usr/share/sounds/sf2/FluidR3_GM.sf2"},
+                               {"TimGM6mb", "/usr/share/sounds/sf2/TimGM6mb.sf2"}};
+    for (const std::string& path : extra) {
+        fonts.push_back({std::filesystem::path(path).stem().string().substr(0, 16), path});
+    }
     bool coldPossible = true;
-    std::vector<std::pair<const char*, long>> memory;
+    struct Memory {
+        std::string label;
+        long notes, clicks;
+    };
+    std::vector<Memory> memory;
     for (const Font& font : fonts) {
         if (!std::filesystem::exists(font.path)) {
-            std::printf("%-16s not installed\n", font.label);
+            std::printf("%-16s not installed\n", font.label.c_str());
             continue;
         }
-        setenv("CLEFWORK_SOUNDFONT", font.path, 1);
+        setenv("CLEFWORK_SOUNDFONT", font.path.c_str(), 1);
         if (dropCaches()) {
-            printResult(font.label, "cold", spawn(self, ""));
+            printResult(font.label.c_str(), "cold", spawn(self, ""));
         } else {
             coldPossible = false;
         }
-        std::vector<double> totals;
+        std::vector<double> totals, readies;
         for (int i = 0; i < warm; ++i) {
             const Result r = spawn(self, "");
             char kind[16];
             std::snprintf(kind, sizeof kind, "warm%d", i + 1);
-            printResult(font.label, kind, r);
+            printResult(font.label.c_str(), kind, r);
             if (r.ok) {
                 totals.push_back(r.age + r.show);
+                readies.push_back(r.age + r.ready);
             }
         }
         const bench::Stats s = bench::stats(totals);
-        std::printf("%-16s %-6s %50s %10.1f   (median of %zu; max %.1f)\n", font.label, "warm", "",
-                    s.median, s.count, s.max);
+        const bench::Stats ready = bench::stats(readies);
+        std::printf("%-16s %-6s %50s %10.1f %9.1f   (medians of %zu; max %.1f, %.1f)\n",
+                    font.label.c_str(), "warm", "", s.median, ready.median, s.count, s.max,
+                    ready.max);
         const Result m = spawn(self, "--ticks 400");
-        memory.emplace_back(font.label, m.ok ? m.hwmTicks : -1);
+        const Result clicks = spawn(self, "--ticks 400 --metronome");
+        memory.push_back({font.label, m.ok ? m.hwmTicks : -1, clicks.ok ? clicks.hwmTicks : -1});
     }
     if (!coldPossible) {
         std::printf("cold: not possible here (/proc/sys/vm/drop_caches cannot be written)\n");
     }
-    std::printf("(exec->main: process start to main() by /proc/self/stat, 10 ms steps; ->app: "
-                "main() to the QApplication made; load: the window's constructor, which runs "
-                "the load; main->show: main() to the main window's Show event)\n");
-    std::printf("\nPeak resident memory (VmHWM) after 100 bars (400 ticks called directly, note "
-                "mode)\n");
-    for (const auto& [label, kb] : memory) {
-        std::printf("%-16s %9.1f MiB\n", label, kb / 1024.0);
+    std::printf(
+        "(exec->main: process start to main() by /proc/self/stat, 10 ms steps; ->app: "
+        "main() to the QApplication made; load: the window's constructor, which runs "
+        "the load; main->show: main() to the main window's Show event; total: process start "
+        "to the Show; sf ready: process start to the soundfont parsed and in the "
+        "synthesiser, the first beat's presets loaded)\n");
+    std::printf("\nPeak resident memory (VmHWM) after 100 bars (400 ticks called directly)\n");
+    std::printf("%-16s %13s %13s\n", "soundfont", "note mode", "metronome");
+    for (const Memory& m : memory) {
+        std::printf("%-16s %9.1f MiB %9.1f MiB\n", m.label.c_str(), m.notes / 1024.0,
+                    m.clicks / 1024.0);
     }
     std::filesystem::remove(wav);
+    std::filesystem::remove_all(config);
     return 0;
 }
 

@@ -73,15 +73,12 @@ public:
         uint32_t message;
     };
 
-    // Loads the soundfont at path ("" keeps CLEFWORK_SOUNDFONT and Debian's defaults).
+    // Loads exactly the soundfont at path ("" takes the first of the synthesiser's candidates).
     bool load(std::string& error, double rate, const std::string& path = {}) {
-        if (!path.empty()) {
-            setenv("CLEFWORK_SOUNDFONT", path.c_str(), 1);
-        }
         rate_ = rate;
-        return engine_.load(error, rate);
+        return path.empty() ? engine_.load(error, rate) : engine_.loadFile(path, error, rate);
     }
-    const std::string& soundfont() const { return engine_.soundfontPath(); }
+    std::string soundfont() const { return engine_.soundfontPath(); }
 
     // The events (at multiples of block) rendered from silence: mono, frames long.
     std::vector<float> play(const std::vector<Event>& events, int64_t frames) {

@@ -78,7 +78,8 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION education)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# The built-in synthesiser needs a General MIDI soundfont; either Debian one serves.
+# The built-in synthesiser needs a General MIDI soundfont; it loads either of these by name
+# (FluidR3_GM.sf2, TimGM6mb.sf2), never default-GM.sf2.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "fluid-soundfont-gm | timgm6mb-soundfont")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "xchm")

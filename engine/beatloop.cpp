@@ -1,7 +1,10 @@
 // The beat loop: one tick of Timer1 is one beat of a four-beat bar.
 #include "engine/notes.h"
 #include "engine/rounding.h"
+#include "platform/clock.h"
 #include "sound/midi_cmd.h"
+#include "sound/midi_out.h"
+#include "ui/clientarea.h"
 #include "ui/editcombo.h"
 #include "ui/stavebass.h"
 
@@ -9,6 +12,9 @@
 #include <QLabel>
 #include <QScrollBar>
 #include <QTimer>
+#include <algorithm>
+#include <initializer_list>
+#include <limits>
 
 namespace {
 constexpr int16_t kClickChannel = 9;
@@ -48,7 +54,15 @@ void wakeAhead(stavebass& window) {
 
 void stavebass::Timer1_Timer() {
     stopWatch->Reset(); // 1
-    if (!playNotes) {   // 2
+    // The beat this tick plays.  A device that schedules plays its sound at the beat's time;
+    // one that does not plays it now.  A tick too late for a beat by more than a quarter of it
+    // lets the beats go on from now rather than rush to catch up.
+    const bool scheduled = beatClock.running() && MIDI_OUT::Schedules();
+    beatClock.catchUp(MIDI_OUT::ClockNanos());
+    beatDue = beatClock.running() ? beatClock.next() : 0;
+    beatDueMonotonic = scheduled ? MIDI_OUT::ToMonotonic(beatDue) : 0;
+    MIDI_OUT::sendAtNanos = scheduled ? beatDue : 0;
+    if (!playNotes) { // 2
         MIDI_CMD::NoteOff(kClickChannel, kBeatClick);
         MIDI_CMD::NoteOn(kClickChannel, beatNumber == 1 ? kAccentClick : kBeatClick, noteVelocity);
     }
@@ -56,9 +70,10 @@ void stavebass::Timer1_Timer() {
         updatenotelabels();
         drawbars();
     }
-    beater->setText(QString::number(beatNumber));                          // 4
-    timerInterval = divRoundHalfEven(kIntervalNumeratorInsideTick, tempo); // 5
-    if (playNotes) {                                                       // 6
+    beater->setText(QString::number(beatNumber)); // 4
+    // 5: the length of a beat at this tempo.
+    timerInterval = divRoundHalfEven(kMillisPerMinute, tempo);
+    if (playNotes) { // 6
         const int16_t shift = static_cast<int16_t>(notes::pitchShift(aspitch->listIndex()));
         const int16_t pitch = currentBarPitches[static_cast<std::size_t>(beatNumber)];
         if (pitch != 0) {
@@ -68,16 +83,20 @@ void stavebass::Timer1_Timer() {
             lastNote = note;
         }
     }
+    MIDI_OUT::sendAtNanos = 0;
     if (beatNumber == 4) { // 7
         createbar2();
         createbar1();
     }
-    beatTimeLeft = timerInterval - stopWatch->Elapsed(); // 8
-    if (beatTimeLeft < 1) {
-        beatTimeLeft = 1;
+    // 8: the next tick comes when the next beat is due, whatever this one's work took.
+    if (beatClock.running()) {
+        beatClock.advance();
+        beatTimeLeft = armbeat();
+    } else {
+        beatTimeLeft = std::max<int32_t>(timerInterval - stopWatch->Elapsed(), 1);
+        Timer1->setInterval(beatTimeLeft);
+        wakeAhead(*this);
     }
-    Timer1->setInterval(beatTimeLeft - beatTimeLeft / 5);
-    wakeAhead(*this);
     beatNumber = static_cast<int16_t>(beatNumber + 1); // 9
     if (beatNumber == 5) {
         beatNumber = 1;
@@ -85,11 +104,71 @@ void stavebass::Timer1_Timer() {
     indexnotefind(); // 10
 }
 
+int64_t stavebass::lookaheadNanos() const {
+    return MIDI_OUT::LookaheadNanos();
+}
+
+int32_t stavebass::armbeat() {
+    const int64_t tickAt = MIDI_OUT::ToMonotonic(beatClock.next()) - lookaheadNanos();
+    const int64_t wait = tickAt - platform::monotonicNanos();
+    const int32_t ms = static_cast<int32_t>(
+        std::clamp<int64_t>((wait + 500'000) / 1'000'000, 1, std::numeric_limits<int32_t>::max()));
+    Timer1->setInterval(ms);
+    wakeAhead(*this);
+    return ms;
+}
+
+void stavebass::beattimer() {
+    if (beatClock.running()) {
+        // A timer may wake early (or the device's clock run slower than the monotonic one, as a
+        // file being written does): wait again for what is left.
+        const int64_t left =
+            MIDI_OUT::ToMonotonic(beatClock.next()) - lookaheadNanos() - platform::monotonicNanos();
+        if (left > 2'000'000) {
+            armbeat();
+            return;
+        }
+    }
+    const bool hold = lookaheadNanos() > 0 && beatClock.running();
+    if (hold) {
+        holdscreen(true);
+    }
+    onTimer1();
+    if (!hold) {
+        return;
+    }
+    if (beatShown == nullptr) {
+        beatShown = new QTimer(this);
+        beatShown->setSingleShot(true);
+        beatShown->setTimerType(Qt::PreciseTimer);
+        connect(beatShown, &QTimer::timeout, this, [this] { holdscreen(false); });
+    }
+    const int64_t wait = beatDueMonotonic - platform::monotonicNanos();
+    if (beatDueMonotonic == 0 || wait <= 0) {
+        holdscreen(false);
+        return;
+    }
+    beatShown->start(static_cast<int>(std::min<int64_t>(wait / 1'000'000, 1000)));
+}
+
+void stavebass::holdscreen(bool hold) {
+    for (QWidget* widget : std::initializer_list<QWidget*>{Label13, Label14, Label15, Label16,
+                                                           Image3, beater, finger}) {
+        if (widget != nullptr) {
+            widget->setUpdatesEnabled(!hold);
+        }
+    }
+}
+
 void stavebass::Start_Click() {
     beatNumber = 1;
     indexnotefind();
-    // The interval stays what the load, the last tempo change or the last tick set.
     if (!Timer1->isActive()) {
+        // The first beat falls one beat after the press (a count-in has its clock running).
+        if (!beatClockKept || !beatClock.running()) {
+            beatClock.start(MIDI_OUT::ClockNanos(), tempo);
+        }
+        armbeat();
         Timer1->start();
         wakeAhead(*this);
     }
@@ -98,6 +177,15 @@ void stavebass::Start_Click() {
 void stavebass::Stop_Click() {
     Timer1->stop();
     wakeAhead(*this);
+    if (beatClock.running()) {
+        // Nothing more sounds, not even a beat whose tick already ran ahead of it.
+        beatClock.stop();
+        MIDI_OUT::CancelScheduled();
+    }
+    if (beatShown != nullptr) {
+        beatShown->stop();
+    }
+    holdscreen(false);
     indexnotefind();
 }
 
@@ -108,10 +196,15 @@ void stavebass::Command1_Click() {
 void stavebass::temposcroll_Change() {
     tempo = static_cast<int16_t>(temposcroll->value());
     tempolabel->setText(QString::number(tempo));
-    timerInterval = divRoundHalfEven(kIntervalNumeratorOutsideTick, tempo);
-    // While the loop runs this restarts the wait for the next tick from now.
-    Timer1->setInterval(timerInterval);
-    wakeAhead(*this);
+    timerInterval = divRoundHalfEven(kMillisPerMinute, tempo);
+    // From the next beat not yet played: one new beat after the last one.
+    beatClock.setTempo(tempo, MIDI_OUT::ClockNanos() + lookaheadNanos());
+    if (Timer1->isActive() && beatClock.running()) {
+        armbeat();
+    } else {
+        Timer1->setInterval(timerInterval);
+        wakeAhead(*this);
+    }
 }
 
 void stavebass::Check4_Click() {

@@ -13,16 +13,5 @@ constexpr int32_t divRoundHalfEven(int32_t numerator, int32_t divisor) {
     return q;
 }
 
-// The beat loop's two interval rules.
-constexpr int32_t kIntervalNumeratorOutsideTick = 55775;
-constexpr int32_t kIntervalNumeratorInsideTick = 70000;
-
-// The wait set at the end of a tick: what is left of the beat after the tick's own work, at
-// least 1 ms, less a fifth of it rounded down.
-constexpr int32_t nextTickInterval(int32_t timerInterval, int32_t elapsed) {
-    int32_t left = timerInterval - elapsed;
-    if (left < 1) {
-        left = 1;
-    }
-    return left - left / 5;
-}
+// A beat lasts 60000 / tempo ms.
+constexpr int32_t kMillisPerMinute = 60000;

@@ -72,7 +72,7 @@ void stavebass::Form_Load() {
     beatNumber = 1;                                                         // 17
     signature();                                                            // 18
     tempolabel->setText(QString::number(tempo));                            // 19
-    timerInterval = divRoundHalfEven(kIntervalNumeratorOutsideTick, tempo); // 20
+    timerInterval = divRoundHalfEven(kMillisPerMinute, tempo);              // 20
     Timer1->setInterval(timerInterval);
     indexNote = "E0";              // 21
     Image3->lower();               // 22

@@ -504,10 +504,11 @@ void ProgressWindow::exportCsv() {
     }
     exportButton->setEnabled(false);
     exportButton->setText(tr("Exporting\u2026"));
-    const int64_t beats = progress_.historyBeats;
-    QThreadPool::globalInstance()->start([path = path_, file, beats, delivery = delivery_] {
+    QThreadPool::globalInstance()->start([path = path_, file, delivery = delivery_] {
         QString error;
-        const bool ok = history::exportCsv(path, file, error);
+        // The rows written: the history may have grown since the window read it.
+        int64_t beats = 0;
+        const bool ok = history::exportCsv(path, file, error, &beats);
         const QString message =
             ok ? tr("The practice history (%1 beats) was written to %2.")
                      .arg(number(beats), QDir::toNativeSeparators(file))

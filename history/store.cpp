@@ -5,11 +5,14 @@
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QStandardPaths>
+#include <QStringList>
 #include <QThread>
+#include <QtSql/QSqlDriver>
 #include <QtSql/QSqlQuery>
 #include <QtSql/QSqlRecord>
 #include <algorithm>
 #include <atomic>
+#include <sqlite3.h>
 
 namespace history {
 
@@ -27,6 +30,9 @@ constexpr int kSqliteNotADb = 26;
 // How long SQLite itself waits for another writer, and how often we try again after that.
 constexpr int kBusyTimeoutMs = 2000;
 constexpr int kBusyRetries = 5;
+// The largest -shm file kept as it was when a damaged file is moved aside (a year's log indexes
+// in a few MB).
+constexpr qint64 kMaxShmKept = 64 << 20;
 
 int sqliteCode(const QSqlError& error) {
     bool ok = false;
@@ -237,6 +243,10 @@ QString Store::failureMessage() const {
     case Failure::NewerSchema:
         return QObject::tr("Practice history is off: %1 was written by a newer Clefwork.")
             .arg(file);
+    case Failure::NotOurs:
+        return QObject::tr("Practice history is off: %1 is not a Clefwork practice history (it "
+                           "seems to belong to another program). It was left as it is.")
+            .arg(file);
     case Failure::Other:
         return QObject::tr("Practice history is off: %1 (%2).").arg(file, error_);
     }
@@ -261,6 +271,19 @@ bool Store::openConnection() {
         error_ = QObject::tr("cannot make the folder %1").arg(info.absolutePath());
         return false;
     }
+    // A log left beside the file (a crash, or another program) must survive a file that turns
+    // out damaged or foreign; the open rebuilds the -shm index, so that is kept as it was too.
+    const QFileInfo log(path_ + QStringLiteral("-wal"));
+    const bool withLog = log.exists() && log.size() > 0;
+    const QFileInfo shm(path_ + QStringLiteral("-shm"));
+    shmExisted_ = shm.exists();
+    shmBefore_.reset();
+    if (withLog && shmExisted_ && shm.size() <= kMaxShmKept) {
+        QFile file(shm.filePath());
+        if (file.open(QIODevice::ReadOnly)) {
+            shmBefore_ = file.readAll();
+        }
+    }
     connection_ = nextConnectionName();
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection_);
     db.setDatabaseName(path_);
@@ -272,6 +295,79 @@ bool Store::openConnection() {
         }
         return false;
     }
+    // Without a log there is nothing to fold in, and closing removes the empty log it made.
+    setCheckpointOnClose(!withLog);
+    return true;
+}
+
+void Store::setCheckpointOnClose(bool on) {
+    const QVariant handle = QSqlDatabase::database(connection_, false).driver()->handle();
+    if (handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0) {
+        if (sqlite3* h = *static_cast<sqlite3* const*>(handle.data())) {
+            sqlite3_db_config(h, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, on ? 0 : 1, nullptr);
+        }
+    }
+}
+
+// Whether the file is a Clefwork history (or empty), read without writing anything: its
+// application_id, its schema version and its tables.  A file that is not is left alone.
+bool Store::isClefworks(bool& corrupt) {
+    QSqlDatabase db = QSqlDatabase::database(connection_, false);
+    const auto number = [&](const QString& pragma, int& out) {
+        QSqlQuery q(db);
+        if (!q.exec(pragma) || !q.next()) {
+            corrupt = isCorrupt(q.lastError());
+            fail(q.lastError(), pragma);
+            return false;
+        }
+        out = q.value(0).toInt();
+        return true;
+    };
+    int applicationId = 0;
+    int version = 0;
+    if (!number(QStringLiteral("PRAGMA application_id"), applicationId) ||
+        !number(QStringLiteral("PRAGMA user_version"), version)) {
+        return false;
+    }
+    QStringList tables;
+    {
+        QSqlQuery q(db);
+        if (!q.exec(QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table' AND "
+                                   "name NOT LIKE 'sqlite!_%' ESCAPE '!'"))) {
+            corrupt = isCorrupt(q.lastError());
+            fail(q.lastError(), QStringLiteral("sqlite_master"));
+            return false;
+        }
+        while (q.next()) {
+            tables << q.value(0).toString();
+        }
+    }
+    const bool ourId = applicationId == kApplicationId;
+    const bool ourTables =
+        tables.contains(QLatin1String("sessions")) && tables.contains(QLatin1String("beats"));
+    bool ours = false;
+    if (applicationId != 0 && !ourId) {
+        ours = false;
+    } else if (version == 0) {
+        ours = tables.isEmpty(); // a new file; every Clefwork history has its version set
+    } else if (version <= kSchemaVersion) {
+        ours = ourTables && (version < 3 || tables.contains(QLatin1String("tallies")));
+    } else {
+        ours = ourId || ourTables;
+    }
+    if (!ours) {
+        failure_ = Failure::NotOurs;
+        error_ = QStringLiteral("application_id %1, user_version %2, tables %3")
+                     .arg(applicationId)
+                     .arg(version)
+                     .arg(tables.join(QLatin1Char(' ')));
+        return false;
+    }
+    if (version > kSchemaVersion) {
+        failure_ = Failure::NewerSchema;
+        error_ = QStringLiteral("schema version %1").arg(version);
+        return false;
+    }
     return true;
 }
 
@@ -280,6 +376,10 @@ bool Store::openConnection() {
 bool Store::checkAndMigrate(bool& corrupt) {
     corrupt = false;
     QSqlDatabase db = QSqlDatabase::database(connection_, false);
+    // Nothing is written before the file is known to be ours.
+    if (!isClefworks(corrupt)) {
+        return false;
+    }
     {
         // quick_check rather than integrity_check: it reads every page but skips matching each
         // index against its table, which would cost seconds on a year of history.
@@ -338,7 +438,8 @@ bool Store::checkAndMigrate(bool& corrupt) {
                 }
             }
         }
-        return exec(QStringLiteral("PRAGMA user_version=%1").arg(kSchemaVersion));
+        return exec(QStringLiteral("PRAGMA application_id=%1").arg(kApplicationId)) &&
+               exec(QStringLiteral("PRAGMA user_version=%1").arg(kSchemaVersion));
     });
 }
 
@@ -354,11 +455,23 @@ bool Store::moveAside() {
         error_ = QObject::tr("the damaged file could not be moved aside");
         return false;
     }
-    for (const char* suffix : {"-wal", "-shm"}) {
-        const QString side = path_ + QLatin1String(suffix);
-        if (QFileInfo::exists(side) && !QFile::rename(side, target + QLatin1String(suffix))) {
-            QFile::remove(side);
+    // The log goes with it untouched (closing did not fold it in).  The -shm index was rebuilt
+    // by the open: the one that came with the file goes with it, one this open made is dropped.
+    const QString log = path_ + QStringLiteral("-wal");
+    if (QFileInfo::exists(log) && !QFile::rename(log, target + QStringLiteral("-wal"))) {
+        QFile::remove(log);
+    }
+    const QString shm = path_ + QStringLiteral("-shm");
+    if (shmBefore_) {
+        QFile kept(target + QStringLiteral("-shm"));
+        if (kept.open(QIODevice::WriteOnly)) {
+            kept.write(*shmBefore_);
         }
+        QFile::remove(shm);
+    } else if (!shmExisted_) {
+        QFile::remove(shm);
+    } else if (QFileInfo::exists(shm) && !QFile::rename(shm, target + QStringLiteral("-shm"))) {
+        QFile::remove(shm);
     }
     movedAside_ = target;
     return true;
@@ -377,6 +490,8 @@ bool Store::open() {
             failure_ = Failure::None;
             error_.clear();
             open_ = true;
+            setCheckpointOnClose(true);
+            shmBefore_.reset();
             return true;
         }
         if (!corrupt || attempt > 0 || !moveAside()) {
@@ -637,7 +752,8 @@ QSqlDatabase ReadConnection::db() const {
     return QSqlDatabase::database(name_, false);
 }
 
-bool exportCsv(const QString& dbPath, const QString& csvPath, QString& error) {
+bool exportCsv(const QString& dbPath, const QString& csvPath, QString& error, int64_t* rows) {
+    int64_t written = 0;
     if (!QFileInfo::exists(dbPath)) {
         error = QObject::tr("There is no practice history at %1.").arg(dbPath);
         return false;
@@ -680,6 +796,7 @@ bool exportCsv(const QString& dbPath, const QString& csvPath, QString& error) {
                 fields << (v.isNull() ? QString() : csvField(v.toString()));
             }
             out += fields.join(QLatin1Char(',')).toUtf8() + "\r\n";
+            ++written;
             if (out.size() > (1 << 20)) {
                 file.write(out);
                 out.clear();
@@ -694,6 +811,9 @@ bool exportCsv(const QString& dbPath, const QString& csvPath, QString& error) {
     if (!file.commit()) {
         error = file.errorString();
         return false;
+    }
+    if (rows != nullptr) {
+        *rows = written;
     }
     return true;
 }

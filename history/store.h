@@ -6,6 +6,7 @@
 // open their own connections.
 #pragma once
 
+#include <QByteArray>
 #include <QDateTime>
 #include <QString>
 #include <QtSql/QSqlDatabase>
@@ -21,6 +22,9 @@ namespace history {
 
 // The schema this build writes.  See the migration steps in store.cpp for what each version is.
 inline constexpr int kSchemaVersion = 3;
+// SQLite's application_id in the header of a Clefwork history: "CLFW".  Files written before it
+// was set hold 0 and are known by their tables.
+inline constexpr int kApplicationId = 0x434C4657;
 
 // One practice session: a Start with listening on, to the last Stop.  Texts are as the
 // settings' lists show them.
@@ -64,7 +68,8 @@ QString defaultPath();
 QString isoTime(const QDateTime& time);
 
 // What went wrong, by the kind of thing the player should be told.
-enum class Failure { None, CannotOpen, ReadOnly, DiskFull, Busy, NewerSchema, Other };
+// NotOurs: the file at the history's path belongs to another program; it is left as it is.
+enum class Failure { None, CannotOpen, ReadOnly, DiskFull, Busy, NewerSchema, NotOurs, Other };
 
 class Store {
 public:
@@ -102,6 +107,11 @@ public:
 private:
     bool openConnection();
     bool checkAndMigrate(bool& corrupt);
+    bool isClefworks(bool& corrupt);
+    // Whether closing the connection folds the write-ahead log into the file.  Off until the
+    // file is known to be Clefwork's and sound, so that a damaged or foreign file and its log
+    // are left as they were.
+    void setCheckpointOnClose(bool on);
     bool moveAside();
     bool exec(const QString& sql);
     bool inWriteTransaction(const std::function<bool()>& body);
@@ -114,6 +124,10 @@ private:
     Failure failure_ = Failure::None;
     QString error_;
     QString movedAside_;
+    // The -shm file as it was before this open, when a log came with the file: the open rebuilds
+    // it, and a damaged file is moved aside with it as it was.
+    bool shmExisted_ = false;
+    std::optional<QByteArray> shmBefore_;
     QSqlError lastError_; // of the last statement that failed inside a transaction
 };
 
@@ -132,7 +146,9 @@ private:
 
 // Writes the whole history at `dbPath` to `csvPath`, one row per beat with its session's
 // columns, a header row first, quoted as RFC 4180 says.  False with `error` set on failure.
-bool exportCsv(const QString& dbPath, const QString& csvPath, QString& error);
+// `rows`, when given, is set to the beats written (the header not counted).
+bool exportCsv(const QString& dbPath, const QString& csvPath, QString& error,
+               int64_t* rows = nullptr);
 
 // For the Progress window: a session with how it went.
 struct SessionSummary {

@@ -14,6 +14,11 @@ double median(std::vector<double> v) {
 }
 } // namespace
 
+double usableLatencyMs(double storedMs) {
+    return std::isfinite(storedMs) && std::fabs(storedMs) <= kCalibrationMaxLatencyMs ? storedMs
+                                                                                      : 0.0;
+}
+
 Calibration calibrate(const std::vector<int64_t>& clicks, const std::vector<int64_t>& notes,
                       int64_t periodNanos) {
     Calibration c;

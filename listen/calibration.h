@@ -24,6 +24,13 @@ inline constexpr int kCalibrationTempo = 100;
 inline constexpr int kCalibrationMinHeard = 6;
 inline constexpr double kCalibrationMaxSpreadMs = 20.0;
 
+// A latency calibration can find: a note answers a click within half the click period.
+inline constexpr double kCalibrationMaxLatencyMs = 30000.0 / kCalibrationTempo;
+
+// A latency read back from the settings, as the matcher may use it: one that calibration could
+// not have found (not a number, infinite, beyond half a click period either way) is no latency.
+double usableLatencyMs(double storedMs);
+
 // Click and note times on the monotonic clock (nanoseconds).  A note answers the click it lies
 // nearest to within half the click period; a click's first note counts.
 Calibration calibrate(const std::vector<int64_t>& clicks, const std::vector<int64_t>& notes,

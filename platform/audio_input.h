@@ -112,13 +112,52 @@ struct WavData {
     std::vector<float> mono; // the channels mixed
 };
 
+// Where a WAV file's sound lies and how it is laid out.
+struct WavLayout {
+    int format = 0; // 1 integer PCM, 3 float
+    int channels = 0;
+    int bits = 0;
+    int blockAlign = 0; // bytes a frame
+    int sampleRate = 0;
+    uint64_t dataOffset = 0;
+    uint64_t frames = 0; // whole frames in the data chunk, as far as the file holds them
+};
+
+// A WAV file read a block at a time: the header when it is opened, the sound as it is asked for,
+// so that a file of any length costs a block of memory.
+class WavFileReader {
+public:
+    WavFileReader() = default;
+    ~WavFileReader();
+    WavFileReader(const WavFileReader&) = delete;
+    WavFileReader& operator=(const WavFileReader&) = delete;
+
+    // Opens the file and reads its header.  False with error filled in: no such file, one that
+    // cannot be read, a folder, device or pipe (never waited on), no WAV or one it cannot read.
+    bool open(const std::string& path, InputError& error);
+    void close();
+    int sampleRate() const { return layout_.sampleRate; }
+    int channels() const { return layout_.channels; }
+    uint64_t frames() const { return layout_.frames; }
+    // The next frames, up to maxFrames, mixed to mono; 0 at the end of the sound.
+    std::size_t read(float* mono, std::size_t maxFrames);
+
+private:
+    std::size_t readAt(uint64_t offset, char* into, std::size_t n) const;
+    int fd_ = -1;
+    WavLayout layout_;
+    uint64_t next_ = 0; // the next frame to read
+    std::vector<char> buffer_;
+};
+
 // Reads 16-bit, 24-bit and 32-bit integer PCM and 32-bit float WAV files (also in the extensible
 // format), mixing the channels to mono.  False with error filled in otherwise.
 bool readWavFile(const std::string& path, WavData& wav, InputError& error);
 // The same from bytes in memory (path only names the file in messages).
 bool parseWav(const std::string& bytes, const std::string& path, WavData& wav, InputError& error);
 
-// A WAV file played at real-time pace, in blocks of 256 frames, then half a second of silence.
+// A WAV file played at real-time pace, in blocks of 256 frames read as they are due, then half a
+// second of silence.
 std::unique_ptr<InputSource> makeFileInput(const std::string& path);
 
 // Sorts an RtAudio failure text into a failure for the device called name.

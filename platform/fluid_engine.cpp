@@ -1,5 +1,6 @@
 #include "platform/fluid_engine.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -61,21 +62,84 @@ std::string FluidEngine::takeLogError() {
     return text;
 }
 
+namespace {
+
+struct Globals {
+    std::mutex mutex;
+    std::string chosen;
+    std::function<void(const FluidEngine::LoadReport&)> hook;
+    std::function<void()> beforeParse;
+};
+
+Globals& globals() {
+    // Never destroyed: a loading thread may still report while the program exits.
+    static auto* g = new Globals;
+    return *g;
+}
+
+FluidEngine* openBuiltIn = nullptr;
+
+std::string envSoundfont() {
+    const char* env = std::getenv("CLEFWORK_SOUNDFONT");
+    return env != nullptr ? std::string(env) : std::string();
+}
+
+const char* const noSoundfontAdvice =
+    "install fluid-soundfont-gm or set CLEFWORK_SOUNDFONT to an .sf2 file.";
+
+} // namespace
+
+void setChosenSoundfont(const std::string& path) {
+    const std::lock_guard lock(globals().mutex);
+    globals().chosen = path;
+}
+
+std::string chosenSoundfont() {
+    const std::lock_guard lock(globals().mutex);
+    return globals().chosen;
+}
+
+void setSoundfontHook(std::function<void(const FluidEngine::LoadReport&)> hook) {
+    const std::lock_guard lock(globals().mutex);
+    globals().hook = std::move(hook);
+}
+
+void FluidEngine::setBeforeParseHook(std::function<void()> hook) {
+    const std::lock_guard lock(globals().mutex);
+    globals().beforeParse = std::move(hook);
+}
+
+FluidEngine* builtInSynth() {
+    return openBuiltIn;
+}
+
+void setBuiltInSynth(FluidEngine* engine) {
+    openBuiltIn = engine;
+}
+
 std::vector<std::string> FluidEngine::soundfontCandidates() {
     std::vector<std::string> files;
-    if (const char* env = std::getenv("CLEFWORK_SOUNDFONT"); env != nullptr && *env != '\0') {
-        files.emplace_back(env);
+    if (const std::string chosen = chosenSoundfont(); !chosen.empty()) {
+        files.push_back(chosen);
+    }
+    if (const std::string env = envSoundfont(); !env.empty()) {
+        files.push_back(env);
     }
     const std::string folder = "/usr/share/sounds/sf2/";
-    for (const char* name : {"default-GM.sf2", "FluidR3_GM.sf2", "TimGM6mb.sf2"}) {
+    for (const char* name : {"FluidR3_GM.sf2", "TimGM6mb.sf2"}) {
         files.push_back(folder + name);
     }
     return files;
 }
 
+bool FluidEngine::looksLikeSoundfont(const std::string& path) {
+    return readable(path) && fluid_is_soundfont(path.c_str()) != 0;
+}
+
 std::string FluidEngine::findSoundfont() {
+    const std::string chosen = chosenSoundfont();
     for (const std::string& file : soundfontCandidates()) {
-        if (readable(file)) {
+        if (file == chosen ? looksLikeSoundfont(file) : readable(file)) {
             return file;
         }
     }
@@ -86,43 +150,61 @@ FluidEngine::~FluidEngine() {
     unload();
 }
 
-bool FluidEngine::load(std::string& error, double sampleRate) {
-    unload();
-    silenceLog();
-    takeLogError();
-    failure_ = Failure::None;
-    error.clear();
-
-    soundfont_ = findSoundfont();
-    if (soundfont_.empty()) {
+bool FluidEngine::plan(std::vector<std::string>& files, LoadReport& report) {
+    files.clear();
+    const std::string chosen = chosenSoundfont();
+    if (!chosen.empty()) {
+        if (looksLikeSoundfont(chosen)) {
+            files.push_back(chosen);
+        } else {
+            report.refused = chosen;
+            report.error = readable(chosen) ? "it is no soundfont" : "the file cannot be read";
+        }
+    }
+    const std::string env = envSoundfont();
+    for (const std::string& file : soundfontCandidates()) {
+        if (file == chosen && !chosen.empty()) {
+            continue;
+        }
+        if (!readable(file)) {
+            continue; // a missing file is passed over for the next one
+        }
+        if (fluid_is_soundfont(file.c_str()) == 0) {
+            if (files.empty()) {
+                failure_ = Failure::NoSoundfont;
+                report.error = "The file " + file + " is no soundfont: " + noSoundfontAdvice;
+                return false;
+            }
+            break; // the chosen file is tried alone
+        }
+        files.push_back(file);
+        break;
+    }
+    if (files.empty()) {
         failure_ = Failure::NoSoundfont;
-        error = "No soundfont found: install fluid-soundfont-gm or set CLEFWORK_SOUNDFONT to an "
-                ".sf2 file.";
-        if (const char* env = std::getenv("CLEFWORK_SOUNDFONT"); env != nullptr && *env != '\0') {
-            error += std::string(" (") + env + " cannot be read.)";
+        report.error = std::string("No soundfont found: ") + noSoundfontAdvice;
+        if (!env.empty()) {
+            report.error += " (" + env + " cannot be read.)";
         }
         return false;
     }
+    return true;
+}
 
-    if (fluid_is_soundfont(soundfont_.c_str()) == 0) {
-        failure_ = Failure::NoSoundfont;
-        error = "The file " + soundfont_ +
-                " is no soundfont: install fluid-soundfont-gm or set CLEFWORK_SOUNDFONT to an "
-                ".sf2 file.";
-        return false;
-    }
-
+bool FluidEngine::createSynth(std::string& error, double sampleRate) {
     settings_ = new_fluid_settings();
-    if (settings_ == nullptr) {
+    parserSettings_ = new_fluid_settings();
+    if (settings_ == nullptr || parserSettings_ == nullptr) {
         failure_ = Failure::Synth;
         error = "The built-in synthesiser could not be created: out of memory.";
+        unload();
         return false;
     }
     // A setting that FluidSynth rejects (a misspelt name, a value out of range) fails the load:
     // a quiet synthesiser or a long audio period would otherwise go unnoticed.
     std::string rejected;
-    auto setInt = [&](const char* name, int value) {
-        if (fluid_settings_setint(settings_, name, value) != FLUID_OK) {
+    auto setInt = [&](fluid_settings_t* settings, const char* name, int value) {
+        if (fluid_settings_setint(settings, name, value) != FLUID_OK) {
             rejected = name;
         }
     };
@@ -132,15 +214,22 @@ bool FluidEngine::load(std::string& error, double sampleRate) {
         }
     };
     setNum("synth.gain", gain);
-    setInt("synth.dynamic-sample-loading", 1);
+    // Samples are read when a preset is selected; the parser's settings decide it for the
+    // soundfonts it parses.
+    setInt(settings_, "synth.dynamic-sample-loading", 1);
+    setInt(parserSettings_, "synth.dynamic-sample-loading", 1);
     // Clicks and notes stay dry: no reverb or chorus tail blurs the beat.
-    setInt("synth.reverb.active", 0);
-    setInt("synth.chorus.active", 0);
+    setInt(settings_, "synth.reverb.active", 0);
+    setInt(settings_, "synth.chorus.active", 0);
     if (sampleRate > 0.0) {
         setNum("synth.sample-rate", sampleRate);
     }
-    setInt("audio.period-size", periodSize);
-    setInt("audio.periods", periods);
+    setInt(settings_, "audio.period-size", periodSize);
+    setInt(settings_, "audio.periods", periods);
+    // The parser never renders: the fewest voices it allows.
+    setInt(parserSettings_, "synth.polyphony", 1);
+    setInt(parserSettings_, "synth.reverb.active", 0);
+    setInt(parserSettings_, "synth.chorus.active", 0);
     if (!rejected.empty()) {
         error =
             "The built-in synthesiser could not be created: FluidSynth rejected " + rejected + ".";
@@ -149,7 +238,8 @@ bool FluidEngine::load(std::string& error, double sampleRate) {
         return false;
     }
 
-    synth_ = new_fluid_synth(settings_);
+    parser_ = new_fluid_synth(parserSettings_);
+    synth_ = parser_ != nullptr ? new_fluid_synth(settings_) : nullptr;
     if (synth_ == nullptr) {
         const std::string why = takeLogError();
         error = "The built-in synthesiser could not be created" +
@@ -158,30 +248,274 @@ bool FluidEngine::load(std::string& error, double sampleRate) {
         unload();
         return false;
     }
-    if (fluid_synth_sfload(synth_, soundfont_.c_str(), 1) == FLUID_FAILED) {
-        const std::string why = takeLogError();
-        error = "The soundfont " + soundfont_ +
-                " could not be loaded: install fluid-soundfont-gm or set CLEFWORK_SOUNDFONT." +
-                (why.empty() ? std::string() : " " + why);
+    // No channel has a preset until it plays one.
+    for (int channel = 0; channel < 16; ++channel) {
+        fluid_synth_unset_program(synth_, channel);
+    }
+    return true;
+}
+
+bool FluidEngine::attach(const std::string& path, std::string& why) {
+    std::function<void()> beforeParse;
+    {
+        const std::lock_guard lock(globals().mutex);
+        beforeParse = globals().beforeParse;
+    }
+    if (beforeParse) {
+        beforeParse();
+    }
+    takeLogError();
+    const int parsedId = fluid_synth_sfload(parser_, path.c_str(), 0);
+    fluid_sfont_t* sfont =
+        parsedId == FLUID_FAILED ? nullptr : fluid_synth_get_sfont_by_id(parser_, parsedId);
+    if (sfont == nullptr) {
+        why = takeLogError();
+        if (why.empty()) {
+            why = "FluidSynth could not read it";
+        }
+        return false;
+    }
+    // The soundfont moves to the playing synthesiser, which owns it from now on.  Adding it gives
+    // every channel that has a program its preset from the new soundfont: only those load.
+    fluid_synth_remove_sfont(parser_, sfont);
+    const int oldId = soundfontId_;
+    const int newId = fluid_synth_add_sfont(synth_, sfont);
+    if (newId == FLUID_FAILED) {
+        why = "the synthesiser would not take it";
+        return false;
+    }
+    soundfontId_ = newId;
+    if (oldId >= 0) {
+        // Freed once no voice plays from it any more.
+        fluid_synth_sfunload(synth_, oldId, 0);
+    }
+    {
+        const std::lock_guard lock(mutex_);
+        soundfont_ = path;
+    }
+    ready_ = true;
+    return true;
+}
+
+FluidEngine::LoadReport FluidEngine::attachFirst(const std::vector<std::string>& files,
+                                                 LoadReport report) {
+    const std::string chosen = chosenSoundfont();
+    for (const std::string& file : files) {
+        std::string why;
+        if (attach(file, why)) {
+            report.ok = true;
+            report.soundfont = file;
+            return report;
+        }
+        if (file == chosen && files.size() > 1) {
+            report.refused = file;
+            report.error = why;
+            continue;
+        }
+        report.ok = false;
+        report.error = "The soundfont " + file + " could not be loaded: install " +
+                       "fluid-soundfont-gm or set CLEFWORK_SOUNDFONT. " + why;
+        return report;
+    }
+    return report;
+}
+
+bool FluidEngine::load(std::string& error, double sampleRate) {
+    unload();
+    silenceLog();
+    takeLogError();
+    failure_ = Failure::None;
+    error.clear();
+    std::vector<std::string> files;
+    LoadReport report;
+    if (!plan(files, report)) {
+        error = report.error;
+        return false;
+    }
+    if (!createSynth(error, sampleRate)) {
+        return false;
+    }
+    report = attachFirst(files, report);
+    {
+        const std::lock_guard lock(mutex_);
+        report_ = report;
+    }
+    if (!report.ok) {
+        error = report.error;
         failure_ = Failure::NoSoundfont;
-        const std::string path = soundfont_;
+        const std::string path = files.back();
         unload();
+        const std::lock_guard lock(mutex_);
         soundfont_ = path;
         return false;
     }
     return true;
 }
 
+bool FluidEngine::loadFile(const std::string& soundfont, std::string& error, double sampleRate) {
+    unload();
+    silenceLog();
+    takeLogError();
+    failure_ = Failure::None;
+    error.clear();
+    if (!looksLikeSoundfont(soundfont)) {
+        failure_ = Failure::NoSoundfont;
+        error = "The file " + soundfont +
+                (readable(soundfont) ? " is no soundfont." : " cannot be read.");
+        return false;
+    }
+    if (!createSynth(error, sampleRate)) {
+        return false;
+    }
+    std::string why;
+    if (!attach(soundfont, why)) {
+        failure_ = Failure::NoSoundfont;
+        error = "The soundfont " + soundfont + " could not be loaded: " + why;
+        unload();
+        return false;
+    }
+    const std::lock_guard lock(mutex_);
+    report_ = LoadReport{true, soundfont, {}, {}};
+    return true;
+}
+
+bool FluidEngine::loadInBackground(std::string& error, double sampleRate) {
+    unload();
+    silenceLog();
+    takeLogError();
+    failure_ = Failure::None;
+    error.clear();
+    std::vector<std::string> files;
+    LoadReport report;
+    if (!plan(files, report)) {
+        error = report.error;
+        return false;
+    }
+    if (!createSynth(error, sampleRate)) {
+        return false;
+    }
+    startJob([this, files, report] {
+        const LoadReport done = attachFirst(files, report);
+        {
+            const std::lock_guard lock(mutex_);
+            report_ = done;
+        }
+        std::function<void(const LoadReport&)> hook;
+        {
+            const std::lock_guard lock(globals().mutex);
+            hook = globals().hook;
+        }
+        if (hook) {
+            hook(done);
+        }
+    });
+    return true;
+}
+
+void FluidEngine::swapSoundfont(const std::string& path, Done done) {
+    if (synth_ == nullptr) {
+        if (done) {
+            done(LoadReport{false, {}, "The built-in synthesiser is not running.", path});
+        }
+        return;
+    }
+    startJob([this, path, done = std::move(done)] {
+        LoadReport report;
+        std::string why;
+        if (!looksLikeSoundfont(path)) {
+            why = readable(path) ? "it is no soundfont" : "the file cannot be read";
+        } else if (attach(path, why)) {
+            report.ok = true;
+        }
+        report.soundfont = soundfontPath();
+        if (!report.ok) {
+            report.refused = path;
+            report.error = why;
+        }
+        {
+            const std::lock_guard lock(mutex_);
+            report_ = report;
+        }
+        if (done) {
+            done(report);
+        }
+    });
+}
+
+bool FluidEngine::swapSoundfont(const std::string& path, std::string& error) {
+    LoadReport result;
+    swapSoundfont(path, [&result](const LoadReport& report) { result = report; });
+    joinJob();
+    error = result.ok ? std::string() : result.error;
+    return result.ok;
+}
+
+void FluidEngine::startJob(std::function<void()> job) {
+    joinJob(); // one parse at a time: the parser is not shared
+    const std::lock_guard lock(mutex_);
+    jobRunning_ = true;
+    job_ = std::thread([this, job = std::move(job)] {
+        job();
+        const std::lock_guard done(mutex_);
+        jobRunning_ = false;
+    });
+}
+
+void FluidEngine::joinJob() {
+    if (job_.joinable()) {
+        job_.join();
+    }
+}
+
+bool FluidEngine::waitForSoundfont(int timeoutMs) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        {
+            const std::lock_guard lock(mutex_);
+            if (!jobRunning_) {
+                break;
+            }
+        }
+        if (std::chrono::steady_clock::now() >= until) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    joinJob();
+    return true;
+}
+
+FluidEngine::LoadReport FluidEngine::lastReport() const {
+    const std::lock_guard lock(mutex_);
+    return report_;
+}
+
+std::string FluidEngine::soundfontPath() const {
+    const std::lock_guard lock(mutex_);
+    return soundfont_;
+}
+
 void FluidEngine::unload() {
+    joinJob();
+    ready_ = false;
+    soundfontId_ = -1;
     if (synth_ != nullptr) {
         delete_fluid_synth(synth_);
         synth_ = nullptr;
     }
-    if (settings_ != nullptr) {
-        delete_fluid_settings(settings_);
-        settings_ = nullptr;
+    if (parser_ != nullptr) {
+        delete_fluid_synth(parser_);
+        parser_ = nullptr;
     }
+    for (fluid_settings_t** settings : {&settings_, &parserSettings_}) {
+        if (*settings != nullptr) {
+            delete_fluid_settings(*settings);
+            *settings = nullptr;
+        }
+    }
+    const std::lock_guard lock(mutex_);
     soundfont_.clear();
+    report_ = LoadReport{};
 }
 
 bool shortMessageSize(uint32_t message, std::size_t& size) {
@@ -245,6 +579,7 @@ bool FluidEngine::send(uint32_t message) {
         if (data2 == 0) {
             fluid_synth_noteoff(synth_, channel, data1);
         } else {
+            ensurePreset(channel);
             fluid_synth_noteon(synth_, channel, data1, data2);
         }
         break;
@@ -265,7 +600,7 @@ bool FluidEngine::send(uint32_t message) {
         break;
     default:
         if (status == 0xFF) {
-            fluid_synth_system_reset(synth_);
+            silence();
         }
         // Other system messages (clock, song position, active sensing) mean nothing to it.
         break;
@@ -275,12 +610,32 @@ bool FluidEngine::send(uint32_t message) {
     return true;
 }
 
+void FluidEngine::ensurePreset(int channel) {
+    if (synth_ == nullptr || !ready_ || channel < 0 || channel > 15) {
+        return; // without a soundfont yet the note is silent
+    }
+    if (fluid_synth_get_channel_preset(synth_, channel) == nullptr) {
+        int sfont = 0, bank = 0, program = 0;
+        fluid_synth_get_program(synth_, channel, &sfont, &bank, &program);
+        fluid_synth_program_change(synth_, channel, program > 127 ? 0 : program);
+    }
+}
+
 void FluidEngine::silence() {
     if (synth_ == nullptr) {
         return;
     }
+    // Not fluid_synth_system_reset: it would give every channel program 0 again, and load the
+    // samples of a preset that nothing plays.
     fluid_synth_all_sounds_off(synth_, -1);
-    fluid_synth_system_reset(synth_);
+    for (int channel = 0; channel < 16; ++channel) {
+        fluid_synth_cc(synth_, channel, 121, 0); // reset all controllers
+        fluid_synth_cc(synth_, channel, 7, 100); // which keep volume, pan and the bank
+        fluid_synth_cc(synth_, channel, 10, 64);
+        fluid_synth_cc(synth_, channel, 0, 0);
+        fluid_synth_cc(synth_, channel, 32, 0);
+        fluid_synth_unset_program(synth_, channel);
+    }
 }
 
 void FluidEngine::render(float* left, float* right, int frames) {

@@ -1,5 +1,7 @@
 #include "platform/midi.h"
 
+#include "platform/clock.h"
+
 namespace platform {
 
 namespace {
@@ -23,6 +25,14 @@ MidiBackend& midi() {
 
 void setMidi(MidiBackend* backend) {
     overrideBackend = backend;
+}
+
+int64_t MidiBackend::clockNanos(HMIDIOUT /*handle*/) {
+    return monotonicNanos();
+}
+
+int64_t MidiBackend::toMonotonic(HMIDIOUT /*handle*/, int64_t t) {
+    return t;
 }
 
 std::string standardMidiErrorText(MMRESULT code) {

@@ -48,6 +48,24 @@ public:
     virtual MMRESULT close(HMIDIOUT handle) = 0;
     virtual MMRESULT shortMsg(HMIDIOUT handle, uint32_t message) = 0;
     virtual std::string errorText(MMRESULT code) = 0;
+
+    // Scheduled sound.  A device that schedules plays a message at a time of its own clock
+    // (the built-in synthesiser's is its sample clock), so that nothing the sender's thread does
+    // can move it; one that does not plays every message as it is sent, and its clock is the
+    // monotonic clock.
+    virtual bool schedules(HMIDIOUT /*handle*/) { return false; }
+    // Now on the device's clock, in nanoseconds.
+    virtual int64_t clockNanos(HMIDIOUT handle);
+    // Plays the message at atNanos of the device's clock (at once when that has passed, or
+    // when the device does not schedule).
+    virtual MMRESULT shortMsgAt(HMIDIOUT handle, uint32_t message, int64_t /*atNanos*/) {
+        return shortMsg(handle, message);
+    }
+    // Drops every message scheduled and not yet played.
+    virtual void cancelScheduled(HMIDIOUT /*handle*/) {}
+    // The monotonic time at which the device renders its clock's time t (t itself for a device
+    // on the monotonic clock).
+    virtual int64_t toMonotonic(HMIDIOUT handle, int64_t t);
 };
 
 // The backend in use.  Created on first use from makeSystemMidi() unless a test set one.

@@ -49,8 +49,30 @@ MMRESULT MidiCapture::close(HMIDIOUT handle) {
 }
 
 MMRESULT MidiCapture::shortMsg(HMIDIOUT handle, uint32_t message) {
+    return shortMsgAt(handle, message, 0);
+}
+
+bool MidiCapture::schedules(HMIDIOUT /*handle*/) {
+    return scheduling;
+}
+
+int64_t MidiCapture::clockNanos(HMIDIOUT /*handle*/) {
+    return clock ? clock() : monotonicNanos();
+}
+
+int64_t MidiCapture::toMonotonic(HMIDIOUT /*handle*/, int64_t t) {
+    return clock ? monotonicNanos() + (t - clock()) : t;
+}
+
+void MidiCapture::cancelScheduled(HMIDIOUT /*handle*/) {
+    ++cancels;
+}
+
+MMRESULT MidiCapture::shortMsgAt(HMIDIOUT handle, uint32_t message, int64_t atNanos) {
     events.push_back({Call::Send, -2, handle, message});
-    messages.push_back({handle, message, monotonicNanos()});
+    const int64_t now = clockNanos(handle);
+    messages.push_back(
+        {handle, message, monotonicNanos(), scheduling && atNanos > now ? atNanos : now});
     MMRESULT result = sendResult;
     if (result == MMSYSERR_NOERROR && (handle == 0 || handle != openHandle)) {
         result = MMSYSERR_INVALHANDLE;

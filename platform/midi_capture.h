@@ -21,6 +21,7 @@ public:
         HMIDIOUT handle;
         uint32_t message;
         int64_t nanos; // monotonic clock at the send
+        int64_t due;   // when it is to sound on the device's clock (the send's time if at once)
     };
     enum class Call { Open, Close, Send };
     struct Event {
@@ -38,6 +39,10 @@ public:
     MMRESULT sendResult = MMSYSERR_NOERROR;
     // Called on every send, after it was recorded (for example to run a nested event loop).
     std::function<void(uint32_t)> onSend;
+    // Whether the device schedules its messages, and its clock (empty: the monotonic clock).
+    bool scheduling = false;
+    std::function<int64_t()> clock;
+    int cancels = 0;
 
     std::vector<Message> messages;
     std::vector<Event> events;
@@ -52,6 +57,11 @@ public:
     MMRESULT close(HMIDIOUT handle) override;
     MMRESULT shortMsg(HMIDIOUT handle, uint32_t message) override;
     std::string errorText(MMRESULT code) override;
+    bool schedules(HMIDIOUT handle) override;
+    int64_t clockNanos(HMIDIOUT handle) override;
+    MMRESULT shortMsgAt(HMIDIOUT handle, uint32_t message, int64_t atNanos) override;
+    void cancelScheduled(HMIDIOUT handle) override;
+    int64_t toMonotonic(HMIDIOUT handle, int64_t t) override;
 
     // The sent messages alone, in order.
     std::vector<uint32_t> sent() const;

@@ -1,8 +1,10 @@
 // The real MIDI devices: -1 the built-in FluidSynth synthesiser with an audio driver, 0..n-1 the
 // writable ports of the ALSA sequencer.
 #include "platform/alsa_ports.h"
+#include "platform/clock.h"
 #include "platform/fluid_audio.h"
 #include "platform/fluid_engine.h"
+#include "platform/fluid_schedule.h"
 #include "platform/midi.h"
 
 #include <array>
@@ -71,9 +73,13 @@ public:
         }
         Device& device = it->second;
         if (device.engine) {
+            if (builtInSynth() == device.engine.get()) {
+                setBuiltInSynth(nullptr);
+            }
             // Silence first, then stop the audio thread, then free the synthesiser.
             device.engine->silence();
             device.audio->stop();
+            device.scheduler.reset();
             device.engine->unload();
         } else if (device.sink) {
             // Leave nothing hanging on an outside synthesiser: all notes off on every channel.
@@ -122,6 +128,32 @@ public:
         return MMSYSERR_ERROR;
     }
 
+    bool schedules(HMIDIOUT handle) override { return scheduler(handle) != nullptr; }
+
+    int64_t clockNanos(HMIDIOUT handle) override {
+        FluidScheduler* s = scheduler(handle);
+        return s != nullptr ? s->nowNanos() : monotonicNanos();
+    }
+
+    MMRESULT shortMsgAt(HMIDIOUT handle, uint32_t message, int64_t atNanos) override {
+        FluidScheduler* s = scheduler(handle);
+        if (s == nullptr) {
+            return shortMsg(handle, message);
+        }
+        return s->sendAt(message, atNanos) ? MMSYSERR_NOERROR : MMSYSERR_INVALPARAM;
+    }
+
+    void cancelScheduled(HMIDIOUT handle) override {
+        if (FluidScheduler* s = scheduler(handle)) {
+            s->cancel();
+        }
+    }
+
+    int64_t toMonotonic(HMIDIOUT handle, int64_t t) override {
+        FluidScheduler* s = scheduler(handle);
+        return s != nullptr ? monotonicNanos() + (t - s->nowNanos()) : t;
+    }
+
     std::string errorText(MMRESULT code) override {
         const auto it = details_.find(code);
         return it != details_.end() ? it->second : standardMidiErrorText(code);
@@ -132,11 +164,21 @@ private:
         int32_t id = -2;
         // The built-in synthesiser; the audio driver, declared after it, is destroyed first.
         std::unique_ptr<FluidEngine> engine;
+        // Its sequencer, destroyed after the audio driver has stopped and before the synthesiser.
+        std::unique_ptr<FluidScheduler> scheduler;
         std::unique_ptr<FluidAudio> audio;
         // A sequencer port.
         std::string portName;
         std::unique_ptr<PortSink> sink;
     };
+
+    FluidScheduler* scheduler(HMIDIOUT handle) {
+        const auto it = open_.find(handle);
+        if (it == open_.end() || !it->second.scheduler || !it->second.scheduler->ok()) {
+            return nullptr;
+        }
+        return it->second.scheduler.get();
+    }
 
     static std::string portGoneText(const std::string& name) {
         return "The MIDI port \"" + shortName(name) +
@@ -178,18 +220,22 @@ private:
         const AudioEnvironment env = AudioEnvironment::fromProcess();
         device.engine = std::make_unique<FluidEngine>();
         std::string error;
-        if (!device.engine->load(error, audioSampleRate(env))) {
+        // The soundfont is parsed on a thread of its own: a large one never holds up the window.
+        if (!device.engine->loadInBackground(error, audioSampleRate(env))) {
             const MMRESULT code = device.engine->failure() == FluidEngine::Failure::NoSoundfont
                                       ? MIDIERR_NOSOUNDFONT
                                       : MIDIERR_SYNTH;
             details_[code] = error;
             return code;
         }
+        // Made before the audio starts, so that its clock counts every sample played.
+        device.scheduler = std::make_unique<FluidScheduler>(device.engine->synth());
         device.audio = std::make_unique<FluidAudio>();
         if (!device.audio->start(*device.engine, env, error)) {
             details_[MIDIERR_NOAUDIO] = error;
             return MIDIERR_NOAUDIO;
         }
+        setBuiltInSynth(device.engine.get());
         return MMSYSERR_NOERROR;
     }
 

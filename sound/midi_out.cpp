@@ -9,6 +9,29 @@ namespace MIDI_OUT {
 
 platform::HMIDIOUT hMidiOut = 0;
 int64_t firstSendNanos = 0;
+int64_t sendAtNanos = 0;
+
+bool Schedules() {
+    return hMidiOut != 0 && platform::midi().schedules(hMidiOut);
+}
+
+int64_t LookaheadNanos() {
+    return Schedules() ? kScheduleAheadNanos : 0;
+}
+
+int64_t ClockNanos() {
+    return hMidiOut != 0 ? platform::midi().clockNanos(hMidiOut) : platform::monotonicNanos();
+}
+
+int64_t ToMonotonic(int64_t deviceNanos) {
+    return hMidiOut != 0 ? platform::midi().toMonotonic(hMidiOut, deviceNanos) : deviceNanos;
+}
+
+void CancelScheduled() {
+    if (hMidiOut != 0) {
+        platform::midi().cancelScheduled(hMidiOut);
+    }
+}
 
 void FillDeviceList(QListWidget* list) {
     const QSignalBlocker block(list);
@@ -67,7 +90,9 @@ void SendShortMessage(int16_t status, int16_t data1, int16_t data2) {
     }
     const int32_t message = PackShortMessage(status, data1, data2);
     const platform::MMRESULT result =
-        platform::midi().shortMsg(hMidiOut, static_cast<uint32_t>(message));
+        sendAtNanos != 0
+            ? platform::midi().shortMsgAt(hMidiOut, static_cast<uint32_t>(message), sendAtNanos)
+            : platform::midi().shortMsg(hMidiOut, static_cast<uint32_t>(message));
     if (result != platform::MMSYSERR_NOERROR) {
         ReportMidiError(result);
     }

@@ -13,6 +13,21 @@ extern platform::HMIDIOUT hMidiOut;
 // When the first message since it was last set to 0 went out (monotonic nanoseconds): the time
 // of a beat is when its tick sent its first message.
 extern int64_t firstSendNanos;
+// While not 0, messages are played at this time of the open device's clock (see
+// platform::MidiBackend::shortMsgAt) instead of at once.
+extern int64_t sendAtNanos;
+
+// The open device's scheduling and clock (the monotonic clock, sending at once, when none is
+// open).
+bool Schedules();
+// How far ahead of its time a sound is sent to a device that schedules: enough for a tick that
+// waits on a busy core or draws a bar; what a tick shows is held back until its beat sounds.
+constexpr int64_t kScheduleAheadNanos = 50'000'000;
+// kScheduleAheadNanos for a device that schedules, 0 for one that plays at once.
+int64_t LookaheadNanos();
+int64_t ClockNanos();
+int64_t ToMonotonic(int64_t deviceNanos);
+void CancelScheduled();
 
 void FillDeviceList(QListWidget* list);
 void OpenDevice(int16_t deviceId);

@@ -2,6 +2,7 @@
 #include "platform/msgbox.h"
 #include "sound/midi_out.h"
 #include "support/window_fixture.h"
+#include "ui/clientarea.h"
 #include "ui/editcombo.h"
 
 #include <QCheckBox>
@@ -9,6 +10,7 @@
 #include <QScrollBar>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 
 namespace {
 
@@ -29,7 +31,7 @@ protected:
 TEST_F(BeatLoop, ClickModeSendsANoteOffOf37ThenTheClick) {
     w().Start_Click();
     EXPECT_TRUE(w().Timer1->isActive());
-    EXPECT_EQ(w().Timer1->interval(), 930) << "the first tick comes 930 ms after Start";
+    EXPECT_NEAR(w().Timer1->interval(), 1000, 1) << "the first beat comes a beat after Start";
     QStringList beats;
     for (int i = 0; i < 8; ++i) {
         tick();
@@ -124,50 +126,87 @@ TEST_F(BeatLoop, NotesSwitchedOnMidBarSoundOnlyWhatAHandOverStored) {
     EXPECT_EQ(sent().size(), 2u);
 }
 
-TEST_F(BeatLoop, TheNextIntervalLosesTheTicksWorkAndAFifth) {
-    w().Start_Click();
-    // The fake clock moves 1 ms per read: Reset reads it three times and Elapsed once more, so
-    // the tick's own work measures 1 ms.
-    tick();
-    // With tempo 60 the inside-tick interval is 1167; Elapsed was 1 (one read after Reset).
-    EXPECT_EQ(w().timerInterval, 1167);
-    EXPECT_EQ(w().beatTimeLeft, 1166);
-    EXPECT_EQ(w().Timer1->interval(), 1166 - 1166 / 5);
-    // A heavier tick: each read now moves the count 10 ms on, so the work measures 10 ms.
-    clock.perRead = 10;
-    tick();
-    EXPECT_EQ(w().beatTimeLeft, 1167 - 10);
-    EXPECT_EQ(w().Timer1->interval(), 1157 - 231);
-}
-
-TEST_F(BeatLoop, ATickThatOverrunsLeavesOneMillisecond) {
-    w().Start_Click();
-    // Every read of the clock takes 5 seconds: Elapsed is far beyond the interval.
-    clock.perRead = 5000;
-    tick();
-    EXPECT_EQ(w().beatTimeLeft, 1);
-    EXPECT_EQ(w().Timer1->interval(), 1);
-}
-
-TEST_F(BeatLoop, TempoChangesWhileRunning) {
-    w().Start_Click();
-    tick();
-    struct Case {
-        int tempo;
-        int32_t outside, inside;
+// The beats on a device that schedules, with its clock in the test's hands: each tick runs
+// when the test says (early, late, slow), and every sound must land on start + n x 60000 / tempo.
+TEST_F(BeatLoop, ScheduledBeatsFallOnTheTempoWhateverTheTicksDo) {
+    int64_t now = 7'000'000'000; // the device's clock
+    capture.scheduling = true;
+    capture.clock = [&now] { return now; };
+    constexpr int64_t ms = 1'000'000;
+    const int64_t ahead = MIDI_OUT::kScheduleAheadNanos;
+    struct Beat {
+        int64_t tickAt;    // when the tick runs, from the start
+        int tempoBefore;   // a move of the tempo bar just before the tick (0: none)
+        int64_t expectDue; // the beat's time, from the start
     };
-    const Case cases[] = {{32, 1743, 2188}, {50, 1116, 1400}, {46, 1212, 1522},
-                          {160, 349, 438},  {200, 279, 350},  {30, 1859, 2333}};
-    for (const auto& c : cases) {
-        w().temposcroll->setValue(c.tempo);
-        EXPECT_EQ(w().tempo, c.tempo);
-        EXPECT_EQ(w().tempolabel->text().toInt(), c.tempo);
-        EXPECT_EQ(w().timerInterval, c.outside);
-        EXPECT_EQ(w().Timer1->interval(), c.outside) << "the wait starts again from the move";
-        EXPECT_TRUE(w().Timer1->isActive());
+    // Tempo 140: 428.571 ms a beat, seven beats 3 s.
+    const std::vector<Beat> beats = {
+        {378'571'429, 0, 428'571'429},     // a look-ahead early
+        {837'142'857, 0, 857'142'857},     // 30 ms later than that: a busy core
+        {1'155'714'286, 0, 1'285'714'286}, // woken 130 ms early
+        {1'712'285'714, 0, 1'714'285'714}, // barely in time
+        {2'092'857'143, 0, 2'142'857'143},
+        {2'591'428'571, 0, 2'571'428'571}, // 20 ms late: sounds at once, the grid stays
+        {2'950'000'000, 0, 3'000'000'000},
+        {3'450'000'000, 120, 3'500'000'000}, // tempo 120 from the next beat: 0.5 s after
+        {3'950'000'000, 0, 4'000'000'000},
+        {4'700'000'000, 0, 4'700'000'000}, // 200 ms late, over a quarter: the beats go on from it
+        {5'150'000'000, 0, 5'200'000'000},
+    };
+    w().temposcroll->setValue(140);
+    const int64_t start = now;
+    w().Start_Click();
+    EXPECT_NEAR(w().Timer1->interval(), (428'571'429 - ahead) / ms, 1);
+    for (std::size_t i = 0; i < beats.size(); ++i) {
+        const Beat& b = beats[i];
+        now = start + b.tickAt;
+        if (b.tempoBefore != 0) {
+            w().temposcroll->setValue(b.tempoBefore);
+        }
+        capture.clear();
         tick();
-        EXPECT_EQ(w().timerInterval, c.inside);
+        ASSERT_EQ(capture.messages.size(), 2u) << "beat " << i;
+        const int64_t expected = start + b.expectDue;
+        EXPECT_EQ(capture.messages[1].due, std::max(expected, now)) << "beat " << i;
+        EXPECT_EQ(w().beatDue, expected) << "beat " << i;
+        if (i + 1 < beats.size() && beats[i + 1].tempoBefore == 0 &&
+            beats[i + 1].tickAt < beats[i + 1].expectDue) {
+            const int64_t wait = (start + beats[i + 1].expectDue - ahead - now) / ms;
+            EXPECT_NEAR(w().Timer1->interval(), std::max<int64_t>(wait, 1), 1) << "beat " << i;
+        }
     }
+    EXPECT_EQ(w().timerInterval, 500) << "the length of a beat at tempo 120";
+    // Stop drops what was sent ahead; Start begins a beat after the press.
+    w().Stop_Click();
+    EXPECT_EQ(capture.cancels, 1);
+    now += 10'000 * ms;
+    w().Start_Click();
+    capture.clear();
+    tick();
+    EXPECT_EQ(capture.messages[1].due, now + 500 * ms);
+}
+
+// A tick from the timer runs a look-ahead before its beat; what it changes on the screen shows
+// when the beat sounds, not before.
+TEST_F(BeatLoop, WhatATickShowsAppearsWithItsBeat) {
+    int64_t now = 0;
+    capture.scheduling = true;
+    capture.clock = [&now] { return now; };
+    w().temposcroll->setValue(200);
+    w().Start_Click();
+    now = w().beatClock.next() - MIDI_OUT::kScheduleAheadNanos;
+    w().beattimer();
+    EXPECT_EQ(w().beater->text(), "1");
+    EXPECT_FALSE(w().beater->updatesEnabled()) << "held until the beat";
+    EXPECT_FALSE(w().Image3->updatesEnabled());
+    EXPECT_TRUE(QTest::qWaitFor([this] { return w().beater->updatesEnabled(); }, 1000));
+    EXPECT_TRUE(w().Label13->updatesEnabled());
+    // A timer that wakes early runs no tick: it waits again for what is left.
+    capture.clear();
+    now = w().beatClock.next() - 200'000'000;
+    w().beattimer();
+    EXPECT_TRUE(capture.messages.empty());
+    EXPECT_NEAR(w().Timer1->interval(), 150, 1);
 }
 
 TEST_F(BeatLoop, StartTwiceGoesBackToBeatOneWithoutStopping) {
@@ -233,7 +272,7 @@ TEST_F(BeatLoop, ADeviceThatFailsEveryCallShowsOneBoxPerSendAndGoesOn) {
 }
 
 TEST_F(BeatLoop, TheRealTimerBeats) {
-    w().temposcroll->setValue(200); // 279 ms to the first tick, 280 or less after
+    w().temposcroll->setValue(200); // a beat every 300 ms
     clock.uninstall();
     w().Start_Click();
     QTest::qWait(700);

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -18,6 +19,7 @@
 #include <csignal>
 #include <cstdio>
 #include <gtest/gtest.h>
+#include <map>
 #include <memory>
 #include <set>
 #include <unistd.h>
@@ -294,18 +296,118 @@ TEST_F(History, AWriterGivenNothingToWriteMakesNoFile) {
     EXPECT_FALSE(QFile::exists(file()));
 }
 
-TEST_F(History, AFileFromANewerClefworkIsLeftAlone) {
-    {
-        Db db(file());
-        ASSERT_TRUE(db.exec("CREATE TABLE future (x)"));
-        ASSERT_TRUE(db.exec("PRAGMA user_version = 99"));
+QByteArray bytesOf(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// Another program's SQLite file, or one from a newer Clefwork, at the history's path: left as it
+// is byte for byte (no tables added, no version set, no write-ahead log), and history is off.
+TEST_F(History, AFileThatIsNotOursIsLeftAsItIs) {
+    struct Case {
+        const char* what;
+        std::vector<const char*> sql;
+        history::Failure failure;
+    } cases[] = {
+        {"another program's tables",
+         {"CREATE TABLE contacts (name TEXT, phone TEXT)",
+          "INSERT INTO contacts VALUES ('a', '1')"},
+         history::Failure::NotOurs},
+        {"its own schema version",
+         {"CREATE TABLE notes (x)", "PRAGMA user_version = 2"},
+         history::Failure::NotOurs},
+        {"another program's write-ahead log",
+         {"PRAGMA journal_mode = WAL", "CREATE TABLE t (x)", "PRAGMA user_version = 1"},
+         history::Failure::NotOurs},
+        {"another application id over tables like ours",
+         {"CREATE TABLE sessions (x)", "CREATE TABLE beats (x)", "PRAGMA user_version = 1",
+          "PRAGMA application_id = 1234"},
+         history::Failure::NotOurs},
+        {"a version set on an empty file", {"PRAGMA user_version = 3"}, history::Failure::NotOurs},
+        {"a newer Clefwork",
+         {"CREATE TABLE sessions (x)", "CREATE TABLE beats (x)", "PRAGMA user_version = 99"},
+         history::Failure::NewerSchema},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        QTemporaryDir here;
+        const QString path = here.filePath("history.sqlite");
+        {
+            Db db(path);
+            for (const char* sql : c.sql) {
+                ASSERT_TRUE(db.exec(sql)) << sql;
+            }
+        }
+        const QByteArray before = bytesOf(path);
+        ASSERT_FALSE(before.isEmpty());
+        history::Writer writer(path);
+        QSignalSpy failed(&writer, &history::Writer::failed);
+        writer.storeBar(writer.beginSession(session()), bar(1));
+        ASSERT_TRUE(writer.flush());
+        ASSERT_TRUE(failed.wait(2000));
+        EXPECT_FALSE(writer.historyOn());
+        const QString message = failed.at(0).at(0).toString();
+        EXPECT_TRUE(message.contains(c.failure == history::Failure::NotOurs ? "not a Clefwork"
+                                                                            : "newer Clefwork") &&
+                    message.contains("history.sqlite"))
+            << message.toStdString();
+        writer.stop();
+        EXPECT_EQ(bytesOf(path), before) << "the file is left as it was";
+        EXPECT_EQ(QDir(here.path()).entryList(QDir::Files), QStringList{"history.sqlite"});
     }
-    history::Store store(file());
-    EXPECT_FALSE(store.open());
-    EXPECT_EQ(store.failure(), history::Failure::NewerSchema);
-    EXPECT_TRUE(store.failureMessage().contains("newer"));
-    Db db(file());
-    EXPECT_EQ(db.value("PRAGMA user_version").toInt(), 99);
+}
+
+// A damaged history whose last bars are still in its write-ahead log (a crash): the file, the
+// log and its index go aside exactly as they were, nothing folded in.
+TEST_F(History, ADamagedFileGoesAsideWithItsLogUntouched) {
+    const QString live = file("live.sqlite");
+    const QString path = file();
+    {
+        history::Store store(live);
+        ASSERT_TRUE(store.open());
+        const auto id = store.beginSession(session());
+        for (int i = 0; i < 100; ++i) {
+            ASSERT_TRUE(store.storeBar(*id, bar(i)));
+        }
+        {
+            Db db(live);
+            ASSERT_TRUE(db.exec("PRAGMA wal_checkpoint(TRUNCATE)"));
+        }
+        for (int i = 100; i < 105; ++i) {
+            ASSERT_TRUE(store.storeBar(*id, bar(i)));
+        }
+        // What a crash now leaves on the disk.
+        for (const char* suffix : {"", "-wal", "-shm"}) {
+            ASSERT_TRUE(QFile::copy(live + suffix, path + suffix)) << suffix;
+        }
+    }
+    ASSERT_GT(QFileInfo(path + "-wal").size(), 0);
+    {
+        // Scribble over the inside of the pages after the first, in the file only.
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        for (qint64 page = 1; page * 4096 < f.size(); ++page) {
+            f.seek(page * 4096 + 100);
+            f.write(QByteArray(64, '\xff'));
+        }
+    }
+    std::map<QString, QByteArray> before;
+    for (const char* suffix : {"", "-wal", "-shm"}) {
+        before[suffix] = bytesOf(path + suffix);
+    }
+    history::Writer writer(path);
+    QSignalSpy moved(&writer, &history::Writer::movedAside);
+    writer.storeBar(writer.beginSession(session()), bar(1));
+    ASSERT_TRUE(writer.flush());
+    ASSERT_TRUE(moved.wait(2000));
+    const QString old = moved.at(0).at(1).toString();
+    for (const auto& [suffix, bytes] : before) {
+        SCOPED_TRACE(suffix.toStdString());
+        EXPECT_EQ(bytesOf(old + suffix), bytes);
+    }
+    writer.stop();
+    Db db(path);
+    EXPECT_EQ(db.value("SELECT COUNT(*) FROM beats").toInt(), 4) << "a fresh history goes on";
 }
 
 // Damages a history in one of two ways.

@@ -7,20 +7,27 @@
 #include "platform/fluid_engine.h"
 #include "platform/midi_input.h"
 
+#include "support/soundfonts.h"
+
+#include <QDir>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <optional>
 #include <thread>
 
+#include <sys/stat.h>
 #include <time.h>
+#include <unistd.h>
 
 using namespace platform;
 using listen::Listener;
@@ -99,6 +106,14 @@ std::string float32(std::initializer_list<float> values) {
     return out;
 }
 
+std::string float64(std::initializer_list<double> values) {
+    std::string out;
+    for (double v : values) {
+        out.append(reinterpret_cast<const char*>(&v), sizeof v);
+    }
+    return out;
+}
+
 void writeFile(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
@@ -126,7 +141,7 @@ struct Rendered {
 std::optional<Rendered> renderBassLine() {
     FluidEngine engine;
     std::string error;
-    if (!engine.load(error, rate)) {
+    if (!engine.loadFile(testing_support::namedSoundfont(), error, rate)) {
         return std::nullopt;
     }
     engine.send(pack(0xC0, 33, 0)); // fingered bass
@@ -163,7 +178,7 @@ std::optional<Rendered> renderBassLine() {
 }
 
 bool soundfontMissing() {
-    return FluidEngine::findSoundfont().empty();
+    return testing_support::namedSoundfont().empty();
 }
 
 class EnvGuard {
@@ -187,6 +202,19 @@ public:
 private:
     const char* name_;
     std::optional<std::string> old_;
+};
+
+// Counts what an input delivers.
+class ListenSink : public InputSink {
+public:
+    void samples(const float*, std::size_t count, int, int64_t) override { seen_ += count; }
+    void note(const MidiNoteIn&) override {}
+    void failed(const InputError&) override {}
+    void ended() override {}
+    std::size_t samplesSeen() const { return seen_; }
+
+private:
+    std::atomic<std::size_t> seen_{0};
 };
 
 std::vector<PlayedNote> notesOf(const QSignalSpy& spy) {
@@ -304,6 +332,14 @@ TEST(WavFiles, ReadsTheFormatsAndMixesToMono) {
          wavBytes(1, 1, 48000, 16, pcm16({8192, 8192}), 1000),
          48000,
          {0.25f, 0.25f}},
+        {"float channels adding past the float range: full scale, not silence",
+         wavBytes(3, 2, 48000, 32, float32({3e38f, 3e38f, -3e38f, -3e38f, 1.5f, 0.5f})),
+         48000,
+         {1.0f, -1.0f, 1.0f}},
+        {"64-bit float past the range, and not a number",
+         wavBytes(3, 2, 48000, 64, float64({1e308, 1e308, NAN, 0.5})),
+         48000,
+         {1.0f, 0.25f}},
         {"half a frame at the end is dropped",
          wavBytes(1, 1, 48000, 16, pcm16({8192}) + "x"),
          48000,
@@ -359,6 +395,84 @@ TEST(WavFiles, BadFilesSayWhatIsWrong) {
         EXPECT_NE(error.text.find(c.text), std::string::npos) << error.text;
         EXPECT_NE(error.text.find(path), std::string::npos) << error.text;
     }
+}
+
+// Whatever the path names, the input says what it is, and a pipe is never waited on.
+TEST(WavFiles, APathThatIsNoFileSaysWhatItIs) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::string folder = dir.filePath("take.wav").toStdString();
+    const std::string fifo = dir.filePath("pipe.wav").toStdString();
+    ASSERT_TRUE(QDir().mkdir(QString::fromStdString(folder)));
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const struct {
+        std::string path;
+        const char* text;
+    } cases[] = {{folder, "is a folder"}, {fifo, "is a pipe"}, {"/dev/zero", "is a device"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        WavData wav;
+        InputError error;
+        EXPECT_FALSE(readWavFile(c.path, wav, error));
+        EXPECT_NE(error.text.find(c.text), std::string::npos) << error.text;
+        EXPECT_NE(error.text.find(c.path), std::string::npos) << error.text;
+        EXPECT_EQ(error.text.find("not found"), std::string::npos) << error.text;
+        ListenSink sink;
+        InputError startError;
+        EXPECT_FALSE(makeFileInput(c.path)->start(sink, startError));
+        EXPECT_EQ(startError.text, error.text);
+    }
+}
+
+long residentKiB() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("VmRSS:", 0) == 0) {
+            return std::atol(line.c_str() + 6);
+        }
+    }
+    return -1;
+}
+
+// A long take is read a block at a time as it plays: its header at the start, then no more of
+// it in memory than a block, and the same samples as a whole reading gives.
+TEST(FileInput, ALongFileIsReadABlockAtATime) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::string small = dir.filePath("small.wav").toStdString();
+    const std::string smallBytes =
+        wavBytes(1, 2, 48000, 16, pcm16({100, 300, -500, 700, 900, -1100, 1300, 1500, 1700, 1900}));
+    writeFile(small, smallBytes);
+    WavData whole;
+    InputError error;
+    ASSERT_TRUE(parseWav(smallBytes, small, whole, error));
+    WavFileReader reader;
+    ASSERT_TRUE(reader.open(small, error)) << error.text;
+    std::vector<float> streamed;
+    float block[3];
+    for (std::size_t n; (n = reader.read(block, 3)) > 0;) {
+        streamed.insert(streamed.end(), block, block + n);
+    }
+    EXPECT_EQ(streamed, whole.mono);
+
+    // 64 MiB of sound (a sparse file), 32 million frames.
+    const std::string large = dir.filePath("large.wav").toStdString();
+    constexpr uint32_t dataBytes = 64u << 20;
+    writeFile(large, wavBytes(1, 1, 48000, 16, "", dataBytes));
+    ASSERT_EQ(
+        truncate(large.c_str(), static_cast<off_t>(std::filesystem::file_size(large)) + dataBytes),
+        0);
+    ASSERT_TRUE(reader.open(large, error)) << error.text;
+    EXPECT_EQ(reader.frames(), dataBytes / 2);
+    const long before = residentKiB();
+    ASSERT_GT(before, 0);
+    ListenSink sink;
+    auto input = makeFileInput(large);
+    ASSERT_TRUE(input->start(sink, error)) << error.text;
+    EXPECT_TRUE(QTest::qWaitFor([&] { return sink.samplesSeen() >= 4 * 256; }, 5000));
+    const long grown = residentKiB() - before;
+    input->stop();
+    EXPECT_LT(grown, 16 * 1024) << "KiB more while playing";
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -705,7 +819,8 @@ TEST(Loopback, HearsWhatTheSynthesiserPlaysAndLeavesTheOutputAsItWas) {
     const AudioEnvironment env = AudioEnvironment::fromProcess();
     FluidEngine engine;
     std::string error;
-    ASSERT_TRUE(engine.load(error, audioSampleRate(env))) << error;
+    ASSERT_TRUE(engine.loadFile(testing_support::namedSoundfont(), error, audioSampleRate(env)))
+        << error;
     FluidAudio audio;
     ASSERT_TRUE(audio.start(engine, env, error)) << error;
 

@@ -11,6 +11,7 @@
 #include "ui/calibrationdialog.h"
 #include "ui/clientarea.h"
 #include <QAction>
+#include <QApplication>
 #include <QFile>
 #include <QLabel>
 #include <QListWidget>
@@ -22,6 +23,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QtSql/QSqlDatabase>
+#include <QtSql/QSqlQuery>
 
 namespace {
 
@@ -98,7 +101,8 @@ TEST_F(Practice, OffByDefaultThenTheTunerShowsWhatIsHeard) {
     w.Start_Click();
     scripted->fail({platform::InputFailure::Gone, "The input \"Bass\" has gone away."});
     EXPECT_TRUE(QTest::qWaitFor([&] { return !w.listenbass->isChecked(); }, 2000));
-    EXPECT_EQ(boxes, QStringList{"The input \"Bass\" has gone away."}) << boxes.join("|").toStdString();
+    EXPECT_EQ(boxes, QStringList{"The input \"Bass\" has gone away."})
+        << boxes.join("|").toStdString();
     EXPECT_FALSE(w.statusBar()->isVisible());
     EXPECT_TRUE(w.Timer1->isActive());
     w.Stop_Click();
@@ -116,20 +120,75 @@ TEST_F(Practice, TheInputChosenIsRememberedAndUsed) {
         EXPECT_TRUE(QTest::qWaitFor([&] { return scripted->runningId() == "loopback"; }, 2000))
             << "the dialog listens to the input selected, as a tuner";
     }
-    QTimer::singleShot(0, [&] {
-        auto* dialog = w.findChild<InputDialog*>();
-        ASSERT_NE(dialog, nullptr);
-        dialog->inputs->setCurrentRow(1);
-        dialog->accept();
-    });
-    w.inputchoice->trigger();
-    EXPECT_EQ(QSettings(config.path() + "/clefwork/clefwork.conf", QSettings::IniFormat)
-                  .value("listen/input")
-                  .toString(),
-              "loopback");
-    EXPECT_FALSE(scripted->running()) << "listening was off, and stays off";
+    window.reset();
+    // OK listens to the input chosen, judged from the next Start; Cancel leaves listening as it
+    // was, on the input it had.
+    struct Case {
+        bool listening;
+        bool ok;
+        const char* heard; // "": listening off
+    } cases[] = {{false, true, "loopback"},
+                 {false, false, ""},
+                 {true, false, "midi:Bass"},
+                 {true, true, "loopback"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.listening) + " " + std::to_string(c.ok));
+        QSettings(config.path() + "/clefwork/clefwork.conf", QSettings::IniFormat).clear();
+        stavebass& v = makeWindow();
+        if (c.listening) {
+            v.listenbass->trigger();
+        }
+        QTimer::singleShot(0, [&] {
+            auto* dialog = v.findChild<InputDialog*>();
+            ASSERT_NE(dialog, nullptr);
+            dialog->inputs->setCurrentRow(1);
+            c.ok ? dialog->accept() : dialog->reject();
+        });
+        v.inputchoice->trigger();
+        EXPECT_EQ(QSettings(config.path() + "/clefwork/clefwork.conf", QSettings::IniFormat)
+                      .value("listen/input")
+                      .toString(),
+                  c.ok ? "loopback" : "");
+        const bool on = *c.heard != '\0';
+        EXPECT_EQ(v.listenbass->isChecked(), on);
+        EXPECT_EQ(scripted->runningId(), c.heard);
+        EXPECT_EQ(v.statusBar()->isVisible(), on);
+        v.Start->click();
+        EXPECT_EQ(v.historyOpen, on) << "the practice is judged";
+        v.Stop_Click();
+        window.reset();
+    }
+}
+
+// A history message comes as listening starts: it shows in the status bar, never in a box that
+// would take the Space meant to start the beat.
+TEST_F(Practice, AHistoryMessageLeavesTheKeysToTheWindow) {
+    const QString foreign = config.path() + "/other.sqlite";
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "other-program");
+        db.setDatabaseName(foreign);
+        ASSERT_TRUE(db.open());
+        ASSERT_TRUE(QSqlQuery(db).exec("CREATE TABLE photos (x)"));
+        db.close();
+    }
+    QSqlDatabase::removeDatabase("other-program");
+    stavebass::historyPath() = [&] { return foreign; };
+    stavebass& w = makeWindow();
+    QApplication::setActiveWindow(&w);
     w.listenbass->trigger();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return scripted->runningId() == "loopback"; }, 2000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return w.historyNotice != nullptr && !w.historyNotice->text().isEmpty(); }, 5000));
+    EXPECT_TRUE(boxes.isEmpty()) << boxes.join("|").toStdString();
+    EXPECT_TRUE(w.historyNotice->isVisible());
+    EXPECT_TRUE(w.historyNotice->text().contains("not a Clefwork"))
+        << w.historyNotice->text().toStdString();
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    w.Start->setFocus();
+    QTest::keyClick(w.Start, Qt::Key_Space);
+    EXPECT_TRUE(w.Timer1->isActive()) << "Space starts the beat";
+    w.Stop_Click();
+    w.listenbass->trigger();
+    EXPECT_FALSE(w.historyNotice->isVisible());
 }
 
 // A bar played against scripted MIDI notes: right, wrong, an octave off and nothing.  The heads
@@ -201,6 +260,83 @@ TEST_F(Practice, VerdictsMarkTheHeadsAndTheScoreCounts) {
     EXPECT_EQ(text.count(QLatin1Char('\n')), 1 + 4) << "the header and the bar's four beats";
     w.Start->click();
     EXPECT_EQ(w.score.judged, 0);
+    w.Stop_Click();
+}
+
+// Whatever clefwork.conf holds, each setting comes back inside its range: a value the program
+// could not have written is the setting's default.
+TEST_F(Practice, SettingsOutsideTheirRangeAreTheirDefaults) {
+    struct Case {
+        const char* key;
+        const char* stored;
+        const char* expected; // what the window takes
+    };
+    const Case cases[] = {
+        {"listen/latencyMs", "1e300", "0"},       {"listen/latencyMs", "-1e300", "0"},
+        {"listen/latencyMs", "nan", "0"},         {"listen/latencyMs", "inf", "0"},
+        {"listen/latencyMs", "-inf", "0"},        {"listen/latencyMs", "301", "0"},
+        {"listen/latencyMs", "many", "0"},        {"listen/latencyMs", "-42.5", "-42.5"},
+        {"practice/countIn", "banana", "false"},  {"practice/countIn", "true", "true"},
+        {"practice/countIn", "1", "true"},        {"listen/input", "nonsense", "midi:Bass"},
+        {"listen/input", "audio:", "midi:Bass"},  {"listen/input", "midi:", "midi:Bass"},
+        {"listen/input", "loopback", "loopback"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.key) + " = " + c.stored);
+        {
+            QSettings conf(config.path() + "/clefwork/clefwork.conf", QSettings::IniFormat);
+            conf.clear();
+            conf.setValue(c.key, QString::fromLatin1(c.stored));
+        }
+        stavebass& w = makeWindow();
+        QString taken;
+        if (QString(c.key) == "listen/latencyMs") {
+            w.listenbass->trigger();
+            ASSERT_TRUE(w.listenbass->isChecked());
+            taken = QString::number(static_cast<double>(w.matcher.latencyNanos()) / 1e6);
+            w.listenbass->trigger();
+        } else if (QString(c.key) == "practice/countIn") {
+            taken = w.countin->isChecked() ? "true" : "false";
+        } else {
+            taken = w.chosenInput();
+        }
+        EXPECT_EQ(taken.toStdString(), c.expected);
+        window.reset();
+    }
+}
+
+// The history keeps each beat's written name as the stave showed it when the beat sounded; the
+// fourth beat's tick hands the waiting bar over, which must not leak into the record.
+TEST_F(Practice, TheHistoryKeepsTheNameEachBeatShowed) {
+    stavebass& w = makeWindow();
+    w.listenbass->trigger();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return scripted->running(); }, 2000));
+    w.Start->click();
+    w.Timer1->stop();
+    tick(8); // the first bars show nothing
+    ASSERT_EQ(w.beatNumber, 1);
+    QStringList shown;
+    bool fourthDiffers = false; // the case is only shown when some next bar's fourth differs
+    for (int bar = 0; bar < 6; ++bar) {
+        for (std::size_t p = 1; p <= 4; ++p) {
+            shown << QString::fromStdString(w.currentBar[p]);
+            tick();
+        }
+        fourthDiffers = fourthDiffers || shown.back() != QString::fromStdString(w.currentBar[4]);
+        // Nothing played: the bar's beats are missed once their time is past.
+        w.applyjudgements(w.matcher.advance(platform::monotonicNanos() + 10'000'000'000LL));
+    }
+    ASSERT_TRUE(fourthDiffers) << "the bars drawn all ended on one note";
+    w.Stop->click();
+    ASSERT_TRUE(w.historyWriter->flush());
+    const history::ReadConnection reader(config.path() + "/history.sqlite");
+    QSqlQuery q(reader.db());
+    ASSERT_TRUE(q.exec("SELECT written FROM beats ORDER BY id"));
+    QStringList kept;
+    while (q.next()) {
+        kept << q.value(0).toString();
+    }
+    EXPECT_EQ(kept, shown);
     w.Stop_Click();
 }
 

@@ -475,15 +475,29 @@ TEST_F(Progress, ExportWritesEveryBeatWhereThePlayerChose) {
     QTest::qWait(50);
     EXPECT_EQ(exported.count(), 0);
 
+    // The history grows after the window read it (another Clefwork practising meanwhile): the
+    // message counts what was written.
+    {
+        history::Store store(path());
+        ASSERT_TRUE(store.open());
+        history::SessionRecord s;
+        s.started = kNow;
+        const auto id = store.beginSession(s);
+        ASSERT_TRUE(id.has_value());
+        history::BeatRecord b;
+        b.time = kNow;
+        b.written = QStringLiteral("A0");
+        ASSERT_TRUE(store.storeBar(*id, std::vector<history::BeatRecord>(12, b)));
+    }
     answer = dir.filePath("out.csv");
     QTest::mouseClick(w.exportButton, Qt::LeftButton);
     ASSERT_TRUE(exported.wait(10000));
     EXPECT_TRUE(exported.at(0).at(0).toBool());
     QFile csv(answer);
     ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
-    EXPECT_EQ(csv.readAll().count("\r\n"), 1 + 12 * 120) << "a header and a row per beat";
+    EXPECT_EQ(csv.readAll().count("\r\n"), 1 + 12 * 120 + 12) << "a header and a row per beat";
     ASSERT_EQ(boxes.size(), 1);
-    EXPECT_TRUE(boxes[0].contains("1,440 beats")) << boxes[0].toStdString();
+    EXPECT_TRUE(boxes[0].contains("1,452 beats")) << boxes[0].toStdString();
     EXPECT_TRUE(boxes[0].contains(answer));
     EXPECT_TRUE(w.exportButton->isEnabled());
     history::ProgressWindow::exportPathChooser() = nullptr;

@@ -175,12 +175,13 @@ protected:
         stavebass::inputsFactory() = nullptr;
     }
     // After the tick that ends a bar: the tempo bar, the tempo box and the interval are those
-    // of a player's move to `tempo`.
+    // of a player's move to `tempo`, and the beats follow it.
     void expectTempo(const stavebass& w, int tempo) {
         EXPECT_EQ(w.temposcroll->value(), tempo);
         EXPECT_EQ(w.tempo, tempo);
         EXPECT_EQ(w.tempolabel->text(), QString::number(tempo));
-        EXPECT_EQ(w.Timer1->interval(), divRoundHalfEven(kIntervalNumeratorOutsideTick, tempo));
+        EXPECT_EQ(w.timerInterval, divRoundHalfEven(kMillisPerMinute, tempo));
+        EXPECT_EQ(w.beatClock.tempo(), tempo) << "the beats follow from the next one";
     }
     QTemporaryDir config;
     platform::ScriptedInputs* scripted = nullptr;

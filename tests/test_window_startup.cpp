@@ -56,8 +56,8 @@ TEST_F(Startup, StateAfterLoad) {
     stavebass& w = makeWindow();
     EXPECT_EQ(w.beatNumber, 1);
     EXPECT_EQ(w.tempo, 60);
-    EXPECT_EQ(w.timerInterval, 930);
-    EXPECT_EQ(w.Timer1->interval(), 930);
+    EXPECT_EQ(w.timerInterval, 1000) << "a beat at 60";
+    EXPECT_EQ(w.Timer1->interval(), 1000);
     EXPECT_FALSE(w.Timer1->isActive());
     for (std::size_t p = 1; p <= 4; ++p) {
         EXPECT_EQ(w.nextBar[p], "E1");

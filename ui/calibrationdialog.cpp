@@ -3,12 +3,14 @@
 #include "listen/listener.h"
 #include "platform/clock.h"
 #include "sound/midi_cmd.h"
+#include "sound/midi_out.h"
 
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -42,6 +44,7 @@ CalibrationDialog::CalibrationDialog(listen::Listener& listener, bool soundNotes
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(buttons);
     timer_ = new QTimer(this);
+    timer_->setSingleShot(true);
     timer_->setTimerType(Qt::PreciseTimer);
     connect(timer_, &QTimer::timeout, this, [this] { click(); });
     connect(&listener_, &listen::Listener::noteHeard, this, [this](const listen::PlayedNote& n) {
@@ -57,7 +60,19 @@ void CalibrationDialog::begin() {
     finished = false;
     startButton->setEnabled(false);
     results->setText(QStringLiteral("Listening\u2026"));
-    timer_->start(periodMs);
+    // The clicks are beats on the device's clock, the first one a period after the press.
+    firstDue_ = MIDI_OUT::ClockNanos() + static_cast<int64_t>(periodMs) * 1'000'000;
+    arm();
+}
+
+int64_t CalibrationDialog::due(std::size_t index) const {
+    return firstDue_ + static_cast<int64_t>(index) * periodMs * 1'000'000;
+}
+
+void CalibrationDialog::arm() {
+    const int64_t wait = MIDI_OUT::ToMonotonic(due(clicks_.size())) - MIDI_OUT::LookaheadNanos() -
+                         platform::monotonicNanos();
+    timer_->start(static_cast<int>(std::clamp<int64_t>(wait / 1'000'000, 0, 60'000)));
 }
 
 void CalibrationDialog::click() {
@@ -66,15 +81,21 @@ void CalibrationDialog::click() {
         finish();
         return;
     }
-    const int64_t now = platform::monotonicNanos();
+    // A device that schedules plays the click at its time; one that does not, now.
+    const bool scheduled = MIDI_OUT::Schedules();
+    const int64_t at = due(clicks_.size());
+    MIDI_OUT::sendAtNanos = scheduled ? at : 0;
     MIDI_CMD::NoteOff(kClickChannel, kClick);
     MIDI_CMD::NoteOn(kClickChannel, kClick, velocity_);
     if (soundNotes_) {
         MIDI_CMD::NoteOff(kNoteChannel, kNote);
         MIDI_CMD::NoteOn(kNoteChannel, kNote, velocity_);
     }
-    clicks_.push_back(now);
-    emit clicked(static_cast<int>(clicks_.size()) - 1, now);
+    MIDI_OUT::sendAtNanos = 0;
+    const int64_t heard = scheduled ? MIDI_OUT::ToMonotonic(at) : platform::monotonicNanos();
+    clicks_.push_back(heard);
+    emit clicked(static_cast<int>(clicks_.size()) - 1, heard);
+    arm();
 }
 
 void CalibrationDialog::finish() {

@@ -39,6 +39,10 @@ signals:
 private:
     void click();
     void finish();
+    // When click `index` is due on the device's clock, and the timer set for its send.
+    int64_t due(std::size_t index) const;
+    void arm();
+    int64_t firstDue_ = 0;
     listen::Listener& listener_;
     bool soundNotes_;
     int16_t velocity_;

@@ -1,7 +1,9 @@
 // The count-in bar and the keyboard.  Both are off unless the player asks for them: without the
 // count-in ticked the play button runs Start_Click alone, as it always has.
 #include "engine/rounding.h"
+#include "platform/clock.h"
 #include "sound/midi_cmd.h"
+#include "sound/midi_out.h"
 #include "sound/stopwatch.h"
 #include "ui/editcombo.h"
 #include "ui/stavebass.h"
@@ -32,8 +34,11 @@ void stavebass::startpressed() {
 }
 
 void stavebass::stoppressed() {
-    if (countInTimer != nullptr) {
+    if (countInTimer != nullptr && countInTimer->isActive()) {
         countInTimer->stop();
+        // A click already sent ahead of its time is not heard after the stop.
+        beatClock.stop();
+        MIDI_OUT::CancelScheduled();
     }
     countInBeat = 0;
     // A Stop or Pause ends the session kept in the history; Start begins the next.
@@ -51,30 +56,42 @@ void stavebass::countinbegin() {
         connect(countInTimer, &QTimer::timeout, this, [this] { countintick(); });
     }
     countInBeat = 0;
-    // The first click comes when Start's first beat would: one interval after the press.
-    countInTimer->start(Timer1->interval());
+    // The clicks and the bar after them are beats of one clock: the first click comes when
+    // Start's first beat would, one beat after the press.
+    beatClock.start(MIDI_OUT::ClockNanos(), tempo);
+    countInTimer->start(countinwait());
+}
+
+int32_t stavebass::countinwait() {
+    const int64_t wait =
+        MIDI_OUT::ToMonotonic(beatClock.next()) - lookaheadNanos() - platform::monotonicNanos();
+    return static_cast<int32_t>(std::clamp<int64_t>((wait + 500'000) / 1'000'000, 1, 60'000));
 }
 
 void stavebass::countintick() {
     stopWatch->Reset();
     ++countInBeat;
+    beatClock.catchUp(MIDI_OUT::ClockNanos());
+    const bool scheduled = beatClock.running() && MIDI_OUT::Schedules();
+    MIDI_OUT::sendAtNanos = scheduled ? beatClock.next() : 0;
     // The accent on the first click whatever the metronome box says.
     MIDI_CMD::NoteOff(kClickChannel, kBeatClick);
     MIDI_CMD::NoteOn(kClickChannel, countInBeat == 1 ? kAccentClick : kBeatClick, noteVelocity);
+    MIDI_OUT::sendAtNanos = 0;
     beater->setText(QString::number(countInBeat));
-    // The beat loop's own arithmetic for the time to the next click.
-    int32_t left = divRoundHalfEven(kIntervalNumeratorInsideTick, tempo) - stopWatch->Elapsed();
-    left = std::max<int32_t>(left, 1);
-    const int32_t next = left - left / 5;
+    if (beatClock.running()) {
+        beatClock.advance();
+    }
     if (countInBeat == 4) {
-        // The bar begins exactly as Start begins it; its first tick comes one click's spacing
-        // after the fourth click.
-        Timer1->setInterval(next);
+        // The bar begins as Start begins it, on the count-in's clock: its first beat comes one
+        // beat after the fourth click.
         countInBeat = 0;
+        beatClockKept = true;
         Start_Click();
+        beatClockKept = false;
         return;
     }
-    countInTimer->start(next);
+    countInTimer->start(countinwait());
 }
 
 bool stavebass::typingInList() const {

@@ -2,8 +2,8 @@
 // the notes heard as they arrive, and the verdicts show on the note heads and in the score.
 // Nothing of it runs inside a tick, and nothing at all while listening is off.
 #include "engine/notes.h"
+#include "listen/calibration.h"
 #include "platform/clock.h"
-#include "platform/msgbox.h"
 #include "sound/midi_out.h"
 #include "stave/stave_table.h"
 #include "ui/clientarea.h"
@@ -87,6 +87,8 @@ stavebass::BeatHeard stavebass::beatabouttosound() {
         playNotes ? currentBarPitches[p] : notes::writtenNumber(currentBar[p]).value_or(0);
     const int16_t type = currentBarLayout[kType][p];
     beat.counts = drawn && pitch != 0 && type >= 1 && type <= 4;
+    // Taken now: the fourth beat's tick hands the waiting bar over into currentBar.
+    beat.written = QString::fromStdString(currentBar[p]);
     beat.expectedMidi = pitch + notes::pitchShift(aspitch->listIndex());
     return beat;
 }
@@ -104,8 +106,11 @@ void stavebass::judgebeat(const BeatHeard& beat) {
         showscore();
         Image3->update();
     }
-    const int64_t time =
-        MIDI_OUT::firstSendNanos != 0 ? MIDI_OUT::firstSendNanos : platform::monotonicNanos();
+    // The beat's time is when its sound plays: the scheduled time, or when the tick sent its
+    // first message to a device that plays at once.
+    const int64_t time = beatDueMonotonic != 0           ? beatDueMonotonic
+                         : MIDI_OUT::firstSendNanos != 0 ? MIDI_OUT::firstSendNanos
+                                                         : platform::monotonicNanos();
     if (beat.clicked) {
         // The input may hear the click: where, as the calibration heard the beat.
         listener->ownClick(time + matcher.latencyNanos(), beat.position == 1);
@@ -114,16 +119,14 @@ void stavebass::judgebeat(const BeatHeard& beat) {
         return;
     }
     const int64_t id = beatSerial++;
-    const auto p = static_cast<std::size_t>(beat.position);
-    beatPlaces[id] = {barSerial, beat.position, QString::fromStdString(currentBar[p]),
-                      beat.expectedMidi, QDateTime::currentDateTimeUtc()};
+    beatPlaces[id] = {barSerial, beat.position, beat.written, beat.expectedMidi,
+                      QDateTime::currentDateTimeUtc()};
     while (beatPlaces.size() > 32) {
         beatPlaces.erase(beatPlaces.begin());
     }
-    // The beat lasts until the next tick: the interval this tick left on Timer1.
-    const int64_t period = Timer1->interval() > 0
-                               ? static_cast<int64_t>(Timer1->interval()) * 1'000'000
-                               : 60'000'000'000LL / std::max<int16_t>(tempo, 1);
+    // The beat lasts until the next one.
+    const int64_t period =
+        beatClock.running() ? beatClock.period() : engine::BeatClock::beatNanos(tempo);
     applyjudgements(matcher.addBeat({id, time, period, beat.expectedMidi}));
     judgelater();
 }
@@ -185,11 +188,12 @@ void stavebass::judgelater() {
 void stavebass::newsession() {
     endhistory();
     matcher.reset();
-    matcher.setLatencyNanos(
-        static_cast<int64_t>(QSettings(QStringLiteral("clefwork"), QStringLiteral("clefwork"))
-                                 .value(QStringLiteral("listen/latencyMs"), 0.0)
-                                 .toDouble() *
-                             1e6));
+    // A hand-edited or damaged setting would otherwise move every beat out of reach.
+    const double latencyMs =
+        listen::usableLatencyMs(QSettings(QStringLiteral("clefwork"), QStringLiteral("clefwork"))
+                                    .value(QStringLiteral("listen/latencyMs"), 0.0)
+                                    .toDouble());
+    matcher.setLatencyNanos(static_cast<int64_t>(latencyMs * 1e6));
     score = listen::Score{};
     marks = {};
     beatPlaces.clear();
@@ -209,11 +213,12 @@ std::function<QString()>& stavebass::historyPath() {
 void stavebass::beginhistory() {
     if (!historyWriter) {
         historyWriter = std::make_unique<history::Writer>(historyPath()());
-        // Each arrives once: practice goes on without history, or with a fresh file.
+        // Each arrives once: practice goes on without history, or with a fresh file.  They come
+        // as listening starts, when a box would take the Space meant for the beat.
         connect(historyWriter.get(), &history::Writer::failed, this,
-                [](const QString& message) { platform::messageBox(message); });
+                [this](const QString& message) { historynotice(message); });
         connect(historyWriter.get(), &history::Writer::movedAside, this,
-                [](const QString& message, const QString&) { platform::messageBox(message); });
+                [this](const QString& message, const QString&) { historynotice(message); });
     }
     history::SessionRecord session;
     session.started = QDateTime::currentDateTimeUtc();

@@ -32,6 +32,32 @@ QSettings settings() {
 
 const QString kInputKey = QStringLiteral("listen/input");
 
+// A yes or no kept in the settings, as QSettings writes it; anything else is `fallback`.
+bool storedFlag(const QString& key, bool fallback) {
+    const QString text = settings().value(key).toString().trimmed().toLower();
+    if (text == QLatin1String("true") || text == QLatin1String("1")) {
+        return true;
+    }
+    if (text == QLatin1String("false") || text == QLatin1String("0")) {
+        return false;
+    }
+    return fallback;
+}
+
+// An input id of a form the inputs can name ("audio:<api>:<name>", "midi:<port>",
+// "file:<path>", "loopback"); anything else kept in the settings is no choice at all.
+bool inputIdForm(const QString& id) {
+    if (id == QLatin1String("loopback")) {
+        return true;
+    }
+    if (id.startsWith(QLatin1String("audio:"))) {
+        const qsizetype colon = id.indexOf(QLatin1Char(':'), 6);
+        return colon > 6 && colon + 1 < id.size();
+    }
+    return (id.startsWith(QLatin1String("midi:")) || id.startsWith(QLatin1String("file:"))) &&
+           id.size() > 5;
+}
+
 } // namespace
 
 std::function<std::unique_ptr<platform::InputBackend>()>& stavebass::inputsFactory() {
@@ -60,10 +86,11 @@ void stavebass::buildPractice() {
                 progress->raise();
                 progress->activateWindow();
             });
+    buildSound();
     practice->addSeparator();
     countin = practice->addAction(QStringLiteral("Count-in Bar"));
     countin->setCheckable(true);
-    countin->setChecked(settings().value(QStringLiteral("practice/countIn"), false).toBool());
+    countin->setChecked(storedFlag(QStringLiteral("practice/countIn"), false));
     connect(countin, &QAction::toggled, this,
             [](bool on) { settings().setValue(QStringLiteral("practice/countIn"), on); });
     listenbass->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
@@ -93,12 +120,15 @@ void stavebass::ensurelistener() {
 }
 
 QString stavebass::chosenInput() {
+    if (!dialogInput.isEmpty()) {
+        return dialogInput;
+    }
     const QString fromEnvironment = QString::fromStdString(platform::listenFileInputId());
     if (!fromEnvironment.isEmpty()) {
         return fromEnvironment;
     }
     const QString saved = settings().value(kInputKey).toString();
-    if (!saved.isEmpty()) {
+    if (inputIdForm(saved)) {
         return saved;
     }
     ensurelistener();
@@ -135,6 +165,10 @@ void stavebass::stoplistening() {
     }
     endhistory();
     listenbass->setChecked(false);
+    // Where a damaged history went has been seen; a history that is off stays said.
+    if (historyNotice != nullptr && historyWriter && historyWriter->historyOn()) {
+        historyNotice->clear();
+    }
     marks = {};
     if (judgeTimer != nullptr) {
         judgeTimer->stop();
@@ -159,10 +193,14 @@ void stavebass::inputchoice_Click() {
     const bool chose = dialog.exec() == QDialog::Accepted && !dialog.chosen().isEmpty();
     if (chose) {
         settings().setValue(kInputKey, dialog.chosen());
+        dialogInput = dialog.chosen();
     }
     listener->stop();
-    if (wasListening) {
+    // OK listens to the input chosen; Cancel leaves listening as it was.
+    if (chose || wasListening) {
         startlistening();
+    } else {
+        stoplistening();
     }
 }
 
@@ -227,7 +265,12 @@ private:
                 ++shown;
             }
         }
-        wanted += std::max(0, shown - 1) * line->spacing();
+        if (shown < 2) {
+            // One text (a notice that wraps its own words) keeps the row as it is.
+            setMinimumHeight(0);
+            return;
+        }
+        wanted += (shown - 1) * line->spacing();
         const auto direction = wanted > width() ? QBoxLayout::TopToBottom : QBoxLayout::LeftToRight;
         if (line->direction() != direction) {
             line->setDirection(direction);
@@ -239,9 +282,26 @@ private:
 
 } // namespace
 
+void stavebass::historynotice(const QString& message) {
+    if (historyNotice == nullptr) {
+        QWidget* row = statusrow(2);
+        historyNotice = new QLabel(row);
+        historyNotice->setWordWrap(true);
+        historyNotice->setStyleSheet(
+            QStringLiteral("QLabel { background-color: rgb(255,236,150); color: rgb(150,0,0); "
+                           "font-weight: bold; padding: 2px 6px; }"));
+        // A row of its own, below the tuner and the score.
+        static_cast<QHBoxLayout*>(row->layout())->addWidget(historyNotice, 1);
+    }
+    historyNotice->setText(message);
+    historyNotice->setToolTip(message);
+    showstatusbar();
+}
+
 QWidget* stavebass::statusrow(int row) {
-    // The status bar holds two rows, so that the tuner and the score (the first) and the tempo
-    // trainer (the second) each have the window's width: on one row together they did not fit.
+    // The status bar holds rows, so that the tuner and the score (the first), the tempo trainer
+    // (the second) and a notice about the history (the third) each have the window's width: on
+    // one row together they did not fit.
     if (statusRows[0] == nullptr) {
         auto* rows = new QWidget(this);
         auto* column = new QVBoxLayout(rows);

@@ -5,6 +5,7 @@
 #include "platform/msgbox.h"
 
 #include "platform/appdir.h"
+#include "platform/fluid_engine.h"
 #include "ui/clientarea.h"
 #include "ui/devicelist.h"
 #include "ui/editcombo.h"
@@ -95,6 +96,7 @@ stavebass::stavebass(QWidget* parent) : QMainWindow(parent) {
 }
 
 stavebass::~stavebass() {
+    platform::setSoundfontHook({});
     if (listener) {
         listener->stop();
     }
@@ -314,7 +316,7 @@ void stavebass::buildControls() {
     connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
     connect(Command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
     connect(temposcroll, &QScrollBar::valueChanged, this, [this] { temposcroll_Change(); });
-    connect(Timer1, &QTimer::timeout, this, [this] { onTimer1(); });
+    connect(Timer1, &QTimer::timeout, this, [this] { beattimer(); });
     connect(Check1, &QCheckBox::stateChanged, this, [this] { Check1_Click(); });
     connect(Check2, &QCheckBox::stateChanged, this, [this] { Check2_Click(); });
     connect(Check3, &QCheckBox::stateChanged, this, [this] { Check3_Click(); });

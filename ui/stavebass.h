@@ -7,6 +7,7 @@
 //   ui/      the controls and menus, the skins, the auxiliary windows
 #pragma once
 
+#include "engine/beatclock.h"
 #include "engine/practice_state.h"
 
 #include <QColor>
@@ -69,6 +70,24 @@ public:
     QLabel* beater = nullptr;
     QLabel* Label2 = nullptr;
     QTimer* Timer1 = nullptr;
+
+    // ---- when the beats fall (engine/beatloop.cpp) ----
+    // Each tick runs a little before its beat and has the device play the beat's sound at the
+    // beat's exact time on the device's own clock; what the tick shows appears with the beat.
+    engine::BeatClock beatClock;
+    int64_t beatDue = 0;          // the beat the tick plays, on the device's clock (0: at once)
+    int64_t beatDueMonotonic = 0; // the same on the monotonic clock
+    QTimer* beatShown = nullptr;  // lets the tick's drawing show when its beat sounds
+    bool beatClockKept = false;   // Start goes on with the count-in's clock
+    // How long before its beat a tick runs: the look-ahead when the device schedules, 0 when
+    // it plays what it is sent at once.
+    int64_t lookaheadNanos() const;
+    // Sets Timer1 to run the next beat's tick; the milliseconds of that wait.
+    int32_t armbeat();
+    // Timer1's timeout: the tick, once its beat is near (a timer may wake early).
+    void beattimer();
+    // Holds back the repaints of what a tick changes until its beat sounds.
+    void holdscreen(bool hold);
 
     // ---- hand position and key ----
     EditCombo* Keysignature = nullptr;
@@ -227,6 +246,7 @@ public:
     void stoppressed();      // the stop and pause buttons, Escape: also ends a count-in
     void countinbegin();
     void countintick();
+    int32_t countinwait(); // the milliseconds to the next click's tick
     void buildKeys();
     // True while a list's text has the focus: there keys are text.
     bool typingInList() const;
@@ -239,8 +259,14 @@ public:
     void levelheard(double dB, int midi, double cents);
     void listenfailed(const QString& message);
     void showtuner();
-    // The input to listen to: CLEFWORK_LISTEN_FILE, else the one saved, else the first there is.
+    // The input to listen to: the one chosen in the Input dialog during this run, else
+    // CLEFWORK_LISTEN_FILE, else the one saved, else the first there is.
     QString chosenInput();
+    QString dialogInput; // chosen in the Input dialog during this run
+    // Why history is off, or where a damaged one went: in the status bar, so that it never takes
+    // the keys meant for the beat (Space, Escape) as a message box would.
+    QLabel* historyNotice = nullptr;
+    void historynotice(const QString& message);
 
     // ---- judging the beats while listening (ui/judging.cpp) ----
     struct BeatHeard {
@@ -248,6 +274,7 @@ public:
         bool counts = false;   // a written note on a drawn bar
         int16_t position = 0;  // 1..4 in the bar being played
         int expectedMidi = 0;  // the sounding pitch Clefwork plays for it
+        QString written;       // its written name, as the stave shows it before the tick
         int64_t barSerial = 0; // which bar it belongs to
         bool clicked = false;  // the tick sounds the metronome's click (not in note mode)
     };
@@ -296,6 +323,13 @@ public:
     // Paints the marks of the judged notes over the stave (the kept surface stays as it is).
     void paintmarks(QPainter& painter);
 
+    // ---- the built-in synthesiser's soundfont (ui/soundchoice.cpp) ----
+    QAction* soundchoice = nullptr; // "Sound…": the soundfont, kept in clefwork.conf
+    void buildSound(); // the entry, and the remembered soundfont passed to the synthesiser
+    void soundchoice_Click();
+    // The end of the soundfont's load at start-up (it is parsed off the event thread).
+    void soundfontloaded(bool ok, const QString& inUse, const QString& refused, const QString& why);
+
     // ---- the tempo trainer (ui/trainer.cpp): off at every start, its settings kept ----
     QAction* tempotrainer = nullptr; // "Tempo Trainer…"
     QLabel* trainerLabel = nullptr;  // in the status bar while the trainer is on
@@ -312,7 +346,7 @@ public:
     void showtrainer();
     void showstatusbar(); // the status bar while listening or while the trainer is on
     // The status bar's rows: the tuner and the score, then the trainer (ui/practice.cpp).
-    std::array<QWidget*, 2> statusRows{};
+    std::array<QWidget*, 3> statusRows{}; // tuner and score, trainer, history notice
     QWidget* statusrow(int row);
 
     // Loads the stave picture and the sprites from the program's folder (stave/draw.cpp).

@@ -164,6 +164,10 @@ void stavebass::showstatusbar() {
         statusRows[1]->setVisible(trainerOn);
         showtrainer();
     }
+    if (historyNotice != nullptr) {
+        historyNotice->setVisible(listening && !historyNotice->text().isEmpty());
+        statusRows[2]->setVisible(historyNotice->isVisibleTo(statusRows[2]));
+    }
     // No status bar until listening or the trainer first wanted one.
     if (tuner != nullptr || trainerLabel != nullptr) {
         statusBar()->setVisible(listening || trainerOn);
