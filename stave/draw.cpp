@@ -4,6 +4,7 @@
 #include "ui/clientarea.h"
 #include "ui/stavebass.h"
 
+#include <QFileInfo>
 #include <QPainter>
 
 #include <cstdint>
@@ -25,12 +26,20 @@ constexpr int kBarLineTop = 146;
 constexpr int kBarLineBottom = 235;
 constexpr int kBarLines[] = {445, stavebass::kStaveLeft + 664 - kBarLineWidth};
 
-QImage loadPicture(const QString& name) {
-    QImage img(platform::appFile(name));
+// A picture, its pixels in the surface's format, each pixel made `enlarge` pixels wide and high
+// (at scale 2, for a folder without the picture's 2x twin).
+QImage loadPicture(const QString& file, int enlarge) {
+    QImage img(file);
     if (img.isNull()) {
         return img;
     }
-    return img.convertToFormat(QImage::Format_RGB32);
+    img = img.convertToFormat(QImage::Format_RGB32);
+    if (enlarge > 1) {
+        img = img.scaled(img.size() * enlarge, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+    }
+    // Sprites are copied pixel for pixel: only the surface carries the scale.
+    img.setDevicePixelRatio(1.0);
+    return img;
 }
 
 enum class RasterOp { And, Xor };
@@ -45,10 +54,16 @@ void rasterOp(QImage& surface, QPoint at, const QImage& src, int w, int h, Raste
     }
     const QRect piece(0, 0, std::min(w, src.width()), std::min(h, src.height()));
     if (surface.format() != QImage::Format_RGB32 || src.format() != QImage::Format_RGB32) {
-        QPainter p(&surface);
-        p.setCompositionMode(op == RasterOp::And ? QPainter::RasterOp_SourceAndDestination
-                                                 : QPainter::RasterOp_SourceXorDestination);
-        p.drawImage(at, src, piece);
+        // In the surface's own pixels, whatever its scale.
+        const qreal ratio = surface.devicePixelRatio();
+        surface.setDevicePixelRatio(1.0);
+        {
+            QPainter p(&surface);
+            p.setCompositionMode(op == RasterOp::And ? QPainter::RasterOp_SourceAndDestination
+                                                     : QPainter::RasterOp_SourceXorDestination);
+            p.drawImage(at, src, piece);
+        }
+        surface.setDevicePixelRatio(ratio);
         return;
     }
     const QRect target = QRect(at, piece.size()).intersected(surface.rect());
@@ -72,11 +87,13 @@ void rasterOp(QImage& surface, QPoint at, const QImage& src, int w, int h, Raste
     }
 }
 
-// BitBlt with SRCAND then SRCINVERT, at window coordinates.
+// BitBlt with SRCAND then SRCINVERT, at window coordinates and sizes; on a surface at scale 2
+// (whose sprites are twice the size) every coordinate and size doubles.
 void blit(QImage& surface, int x, int y, const QImage& shape, const QImage& colour, int w, int h) {
-    const QPoint at(x - stavebass::kStaveLeft, y - stavebass::kStaveTop);
-    rasterOp(surface, at, shape, w, h, RasterOp::And);
-    rasterOp(surface, at, colour, w, h, RasterOp::Xor);
+    const int s = static_cast<int>(surface.devicePixelRatio());
+    const QPoint at((x - stavebass::kStaveLeft) * s, (y - stavebass::kStaveTop) * s);
+    rasterOp(surface, at, shape, w * s, h * s, RasterOp::And);
+    rasterOp(surface, at, colour, w * s, h * s, RasterOp::Xor);
 }
 
 // Puts the bare stave back on the surface.  The surface keeps its own pixels, so a redraw
@@ -91,7 +108,8 @@ void wipe(QImage& surface, const QImage& stave) {
     std::memcpy(surface.bits(), stave.constBits(), static_cast<std::size_t>(stave.sizeInBytes()));
 }
 
-// Adds the bar lines to the bare stave, in its own pixel coordinates.
+// Adds the bar lines to the bare stave, in its coordinates at scale 1 (the painter doubles them
+// on a stave at scale 2).
 void drawBarLines(QImage& stave) {
     QPainter p(&stave);
     for (int x : kBarLines) {
@@ -102,38 +120,69 @@ void drawBarLines(QImage& stave) {
 
 } // namespace
 
+int stavebass::chosenStaveScale() const {
+    if (forcedStaveScale == 1 || forcedStaveScale == 2) {
+        return forcedStaveScale;
+    }
+    // Pictures at twice the size from scale 1.25 up: the painter shrinks them a little there,
+    // rather than doubling the pixels of the small ones.
+    return devicePixelRatioF() > 1.25 ? 2 : 1;
+}
+
+QString stavebass::picturefile(const QString& name) const {
+    if (staveScale == 2) {
+        const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+        const QString twin =
+            platform::appFile(name.left(dot) + QStringLiteral("@2x") + name.mid(dot));
+        if (QFileInfo::exists(twin)) {
+            return twin;
+        }
+    }
+    return platform::appFile(name);
+}
+
 void stavebass::loadSprites() {
-    stavePicture = loadPicture(QStringLiteral("stave.bmp"));
+    staveScale = chosenStaveScale();
+    auto load = [this](const char* name) {
+        const QString file = picturefile(QString::fromLatin1(name));
+        const bool twin = file != platform::appFile(QString::fromLatin1(name));
+        return loadPicture(file, twin ? 1 : staveScale);
+    };
+    stavePicture = load("stave.bmp");
     if (stavePicture.isNull()) {
         // Without its picture (start-up has named it) the stave is drawn plain: its five lines,
         // 2 rows thick at rows 111, 133, 155, 177 and 199, so that the notes still read.
-        stavePicture = QImage(664, 292, QImage::Format_RGB32);
+        stavePicture = QImage(664 * staveScale, 292 * staveScale, QImage::Format_RGB32);
         stavePicture.fill(Qt::white);
+        stavePicture.setDevicePixelRatio(staveScale);
         QPainter p(&stavePicture);
         for (int line = 0; line < 5; ++line) {
-            p.fillRect(0, 111 + 22 * line, stavePicture.width(), 2, Qt::black);
+            p.fillRect(0, 111 + 22 * line, 664, 2, Qt::black);
         }
     }
+    // The surface keeps the stave's pixels; painted at the stave's size, its pixels meet the
+    // screen's one to one.
+    stavePicture.setDevicePixelRatio(staveScale);
     // The picture holds the five lines only; the bars are the window's own, so their lines go
     // onto the stave that every redraw starts from.
     drawBarLines(stavePicture);
-    stabdownsprite = loadPicture(QStringLiteral("stabdownsprite.bmp"));
-    stabdownmask = loadPicture(QStringLiteral("stabdownmask.bmp"));
-    sitdownsprite = loadPicture(QStringLiteral("sitdownsprite.bmp"));
-    sitdownmask = loadPicture(QStringLiteral("sitdownmask.bmp"));
-    stabupsprite = loadPicture(QStringLiteral("stabupsprite.bmp"));
-    stabupmask = loadPicture(QStringLiteral("stabupmask.bmp"));
-    hangupsprite = loadPicture(QStringLiteral("hangupsprite.bmp"));
-    hangupmask = loadPicture(QStringLiteral("hangupmask.bmp"));
-    adjust = loadPicture(QStringLiteral("adjust.bmp"));
-    sharpsprite = loadPicture(QStringLiteral("sharpsprite.bmp"));
-    sharpmask = loadPicture(QStringLiteral("sharpmask.bmp"));
-    flatsprite = loadPicture(QStringLiteral("flatsprite.bmp"));
-    flatmask = loadPicture(QStringLiteral("flatmask.bmp"));
-    naturalsprite = loadPicture(QStringLiteral("naturalsprite.bmp"));
-    naturalmask = loadPicture(QStringLiteral("naturalmask.bmp"));
-    ottavaMark = loadPicture(QStringLiteral("ottava.bmp"));
-    ottavaMask = loadPicture(QStringLiteral("ottavamask.bmp"));
+    stabdownsprite = load("stabdownsprite.bmp");
+    stabdownmask = load("stabdownmask.bmp");
+    sitdownsprite = load("sitdownsprite.bmp");
+    sitdownmask = load("sitdownmask.bmp");
+    stabupsprite = load("stabupsprite.bmp");
+    stabupmask = load("stabupmask.bmp");
+    hangupsprite = load("hangupsprite.bmp");
+    hangupmask = load("hangupmask.bmp");
+    adjust = load("adjust.bmp");
+    sharpsprite = load("sharpsprite.bmp");
+    sharpmask = load("sharpmask.bmp");
+    flatsprite = load("flatsprite.bmp");
+    flatmask = load("flatmask.bmp");
+    naturalsprite = load("naturalsprite.bmp");
+    naturalmask = load("naturalmask.bmp");
+    ottavaMark = load("ottava.bmp");
+    ottavaMask = load("ottavamask.bmp");
     surface = stavePicture.copy();
 }
 
@@ -185,10 +234,11 @@ void stavebass::shownote() {
         // stand left of the sprite and end before its column 1, so the mark never touches them;
         // the highest note that carries it (G2, top row 70) keeps it well below the name boxes.
         const int headCentre = spriteType <= 2 ? 21 : 22;
-        const int markX = drawX + headCentre - ottavaMark.width() / 2;
-        const int markY = drawY - kOttavaGap - ottavaMark.height();
-        blit(surface, markX, markY, ottavaMark, ottavaMask, ottavaMark.width(),
-             ottavaMark.height());
+        const int markWidth = ottavaMark.width() / staveScale;
+        const int markHeight = ottavaMark.height() / staveScale;
+        const int markX = drawX + headCentre - markWidth / 2;
+        const int markY = drawY - kOttavaGap - markHeight;
+        blit(surface, markX, markY, ottavaMark, ottavaMask, markWidth, markHeight);
     }
 }
 

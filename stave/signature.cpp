@@ -17,7 +17,10 @@ void stavebass::signature() {
 
     const QString fileName = QString::fromStdString(keyName) + QStringLiteral("key.bmp");
     const QString file = platform::appFile(fileName);
-    const QPixmap picture(file);
+    // At scale 2 the picture's 2x twin, shown at the picture's own size.
+    const QString shown = picturefile(fileName);
+    QPixmap picture(shown);
+    picture.setDevicePixelRatio(shown == file ? 1.0 : 2.0);
     if (picture.isNull()) {
         // A missing or unreadable picture leaves the key area empty; the practice goes on in
         // that key, which keyIndex below still follows.
@@ -34,7 +37,7 @@ void stavebass::signature() {
         }
     } else {
         key->setPixmap(picture);
-        key->setGeometry(-56, top, picture.width(), height);
+        key->setGeometry(-56, top, qRound(picture.deviceIndependentSize().width()), height);
     }
     // A name that matches no key leaves the key as it was.
     if (const auto index = keys::keyIndexOf(keyName)) {

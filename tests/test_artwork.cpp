@@ -6,8 +6,10 @@
 #include <QFile>
 #include <QImage>
 #include <QSet>
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <set>
+#include <string>
 #include <vector>
 
 namespace {
@@ -427,6 +429,87 @@ INSTANTIATE_TEST_SUITE_P(
         Key{"Ebkey.bmp", true, first(flats, 3)}, Key{"Abkey.bmp", true, first(flats, 4)},
         Key{"Dbkey.bmp", true, first(flats, 5)}, Key{"Gbkey.bmp", true, first(flats, 6)},
         Key{"Cbkey.bmp", true, first(flats, 7)}));
+
+// The 2x twin of a picture, shrunk back by 2 x 2 blocks (black where at least two of the four
+// are): how many of its pixels differ from the picture at scale 1.
+int differingAfterShrinking(const QImage& twin, const QImage& picture) {
+    int differ = 0;
+    for (int y = 0; y < picture.height(); ++y) {
+        for (int x = 0; x < picture.width(); ++x) {
+            const int inked =
+                int(isBlack(twin, 2 * x, 2 * y)) + int(isBlack(twin, 2 * x + 1, 2 * y)) +
+                int(isBlack(twin, 2 * x, 2 * y + 1)) + int(isBlack(twin, 2 * x + 1, 2 * y + 1));
+            differ += (inked >= 2) != isBlack(picture, x, y) ? 1 : 0;
+        }
+    }
+    return differ;
+}
+
+struct Twin {
+    const char* file;
+    int percent; // how many of its black pixels may differ once shrunk back
+};
+
+class Twins : public testing::TestWithParam<Twin> {};
+
+TEST_P(Twins, AtScaleTwoTheSamePictureWithEveryLengthDoubled) {
+    const QString name = QString::fromLatin1(GetParam().file);
+    const QImage picture = load(GetParam().file);
+    const QString twinName = name.left(name.lastIndexOf('.')) + "@2x.bmp";
+    const QImage twin =
+        QImage(dataPath(twinName.toLatin1().constData())).convertToFormat(QImage::Format_RGB32);
+    ASSERT_FALSE(picture.isNull());
+    ASSERT_FALSE(twin.isNull()) << twinName.toStdString() << " is missing";
+    ASSERT_EQ(twin.size(), picture.size() * 2);
+    ASSERT_TRUE(pureBlackWhite(twin)) << "for the AND and XOR of the stave";
+    // A line across the picture (stave, ledger and key lines) is a line twice as thick.
+    for (int y = 0; y < picture.height(); ++y) {
+        bool line = true;
+        for (int x = 0; x < picture.width() && line; ++x) {
+            line = isBlack(picture, x, y);
+        }
+        if (!line) {
+            continue;
+        }
+        for (int x = 0; x < twin.width(); ++x) {
+            ASSERT_TRUE(isBlack(twin, x, 2 * y) && isBlack(twin, x, 2 * y + 1))
+                << "row " << y << " column " << x;
+        }
+    }
+    // Everything else in the same places: heads, stems, signs, the clef.
+    int inked = 0;
+    for (int y = 0; y < picture.height(); ++y) {
+        for (int x = 0; x < picture.width(); ++x) {
+            inked += isBlack(picture, x, y) ? 1 : 0;
+        }
+    }
+    EXPECT_LE(differingAfterShrinking(twin, picture), std::max(4, inked * GetParam().percent / 100))
+        << "of " << inked << " black pixels";
+}
+
+INSTANTIATE_TEST_SUITE_P(Shipped, Twins,
+                         // The 8va text is set at twice the font size, whose hinting
+                         // moves a few of its edges.
+                         testing::Values(Twin{"stave.bmp", 4}, Twin{"stabdownsprite.bmp", 4},
+                                         Twin{"stabdownmask.bmp", 4}, Twin{"sitdownsprite.bmp", 4},
+                                         Twin{"sitdownmask.bmp", 4}, Twin{"stabupsprite.bmp", 4},
+                                         Twin{"stabupmask.bmp", 4}, Twin{"hangupsprite.bmp", 4},
+                                         Twin{"hangupmask.bmp", 4}, Twin{"adjust.bmp", 4},
+                                         Twin{"sharpmask.bmp", 4}, Twin{"sharpsprite.bmp", 4},
+                                         Twin{"flatmask.bmp", 4}, Twin{"flatsprite.bmp", 4},
+                                         Twin{"naturalmask.bmp", 4}, Twin{"naturalsprite.bmp", 4},
+                                         Twin{"ottava.bmp", 20}, Twin{"ottavamask.bmp", 4},
+                                         Twin{"Ckey.bmp", 4}, Twin{"Gkey.bmp", 4},
+                                         Twin{"C#key.bmp", 4}, Twin{"Fkey.bmp", 4},
+                                         Twin{"Cbkey.bmp", 4}),
+                         [](const auto& info) {
+                             std::string name = info.param.file;
+                             name = name.substr(0, name.find('.'));
+                             for (char& c : name) {
+                                 c = c == '#' ? 's' : c;
+                             }
+                             return name;
+                         });
 
 // Bits per pixel from a BMP file's header.
 int bmpBitsPerPixel(const char* name) {

@@ -156,7 +156,7 @@ TEST_F(Skins, EveryCaptionReadsAndNothingCoversTheStaveOrAControl) {
     for (const SkinCase& c : skinCases()) {
         looks.emplace_back(c.name, c.apply);
     }
-    QWidget* area = w.centralWidget();
+    QWidget* area = w.Image3->parentWidget(); // the client area
     for (const auto& [name, apply] : looks) {
         SCOPED_TRACE(name);
         if (apply != nullptr) {
@@ -206,7 +206,8 @@ TEST_F(Skins, CorporateIsThreeBytes) {
 TEST_F(Skins, TheSkinPaintsTheClientArea) {
     stavebass& w = makeWindow();
     w.ind();
-    const QImage shown = w.centralWidget()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const QImage shown =
+        w.Image3->parentWidget()->grab().toImage().convertToFormat(QImage::Format_RGB32);
     const QImage skin = picture("industry.jpg");
     // A corner that no control covers shows the picture; below the picture, the window colour.
     EXPECT_EQ(shown.pixel(250, 2), skin.pixel(250, 2));

@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QImage>
+#include <QLabel>
 #include <QPixmap>
 #include <gtest/gtest.h>
 #include <optional>
@@ -145,7 +146,19 @@ TEST_F(Stave, TheSurfaceStartsAsTheShippedStaveWithItsBarLines) {
 
 TEST_F(Stave, NoNoteSignOrMarkTouchesABarLine) {
     // Every place the stave table knows, with every sign, at all eight places of the two bars:
-    // the bar lines and the column either side of each stay as the bare stave has them.
+    // the bar lines and the column either side of each stay as the bare stave has them.  The
+    // lines are found on the bare stave: the columns black from the top line to the bottom line.
+    std::vector<int> lines;
+    for (int x = kLeft; x < kStaveRight; ++x) {
+        bool upright = true;
+        for (int y = kTopLine; y <= kBottomLine && upright; ++y) {
+            upright = px(w().stavePicture, x, y) == 0u;
+        }
+        if (upright && (lines.empty() || lines.back() + 1 < x)) {
+            lines.push_back(x);
+        }
+    }
+    ASSERT_EQ(lines.size(), 2u) << "one between the bars, one at the end";
     int drawn = 0;
     for (const char letter : std::string("CDEFGAB")) {
         for (const std::string accidental : {"", "#", "b"}) {
@@ -164,7 +177,7 @@ TEST_F(Stave, NoNoteSignOrMarkTouchesABarLine) {
                     }
                     w().drawbars();
                     ASSERT_NE(w().surface, w().stavePicture);
-                    for (int line : kBarLines) {
+                    for (int line : lines) {
                         for (int x = line - 1; x <= std::min(line + 2, kStaveRight - 1); ++x) {
                             for (int y = kTop; y < kStaveBottom; ++y) {
                                 ASSERT_EQ(at(x, y), px(w().stavePicture, x, y)) << x << "," << y;
@@ -177,6 +190,64 @@ TEST_F(Stave, NoNoteSignOrMarkTouchesABarLine) {
         }
     }
     EXPECT_GT(drawn, 150); // E0 to B2 and the 8va notes, each natural, sharp and flat
+}
+
+TEST_F(Stave, AtScaleTwoTheSameBarsAtTwiceTheSize) {
+    const Laid waiting[5] = {
+        {}, {"F#1", 1, 158, 1}, {"Bb0", 3, 105, 2}, {"B2", 1, 48, 0}, {"C#2", 1, 114, 1, true}};
+    const Laid playing[5] = {
+        {}, {"E0", 3, 149, 3}, {"A2", 2, 60, 0}, {"D0", 1, 180, 2}, {"G1", 2, 147, 0}};
+    auto draw = [&] {
+        clearBars();
+        for (std::size_t p = 1; p <= 4; ++p) {
+            layNext(p, waiting[p]);
+            layCurrent(p, playing[p]);
+        }
+        w().drawbars();
+        return w().surface.copy();
+    };
+    ASSERT_EQ(w().staveScale, 1);
+    const QImage one = draw();
+
+    window.reset();
+    stavebass::forcedStaveScale = 2;
+    makeWindow();
+    stavebass::forcedStaveScale = 0;
+    ASSERT_EQ(w().staveScale, 2);
+    const QImage two = draw();
+    ASSERT_EQ(two.size(), QSize(2 * 664, 2 * 292));
+    EXPECT_EQ(two.devicePixelRatio(), 2.0) << "painted at the stave's own size";
+    auto black2 = [&](int x, int y) { return (two.pixel(x, y) & 0xffffff) == 0; };
+    // The lines at doubled places, twice as thick.
+    for (int y = 2 * (kTopLine - kTop); y < 2 * (kBottomLine + 1 - kTop); ++y) {
+        for (int line : kBarLines) {
+            for (int dx = 0; dx < 4; ++dx) {
+                ASSERT_TRUE(black2(2 * (line - kLeft) + dx, y)) << line << " row " << y;
+            }
+        }
+    }
+    for (int row : kStaveLines) {
+        for (int dy = 0; dy < 4; ++dy) {
+            EXPECT_TRUE(black2(2 * (500 - kLeft), 2 * (row - kTop) + dy)) << row;
+        }
+    }
+    // Notes, signs and marks where they are at scale 1: shrunk back by 2 x 2 blocks, all but a
+    // few edge pixels of the heads agree.
+    int inked = 0;
+    int differ = 0;
+    for (int y = 0; y < one.height(); ++y) {
+        for (int x = 0; x < one.width(); ++x) {
+            const bool b = (one.pixel(x, y) & 0xffffff) == 0;
+            const int n = int(black2(2 * x, 2 * y)) + int(black2(2 * x + 1, 2 * y)) +
+                          int(black2(2 * x, 2 * y + 1)) + int(black2(2 * x + 1, 2 * y + 1));
+            inked += b ? 1 : 0;
+            differ += (n >= 2) != b ? 1 : 0;
+        }
+    }
+    EXPECT_LE(differ, inked / 25) << "of " << inked << " black pixels";
+    // The key picture's twin, shown at the picture's size.
+    EXPECT_EQ(w().key->pixmap().devicePixelRatio(), 2.0);
+    EXPECT_EQ(w().key->width(), 272);
 }
 
 TEST_F(Stave, NothingIsDrawnBeforeTheFirstBarIsLaidOut) {

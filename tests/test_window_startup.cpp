@@ -1,5 +1,7 @@
 #include "sound/midi_out.h"
+#include "support/shell_support.h"
 #include "support/window_fixture.h"
+#include "ui/clientarea.h"
 #include "ui/editcombo.h"
 
 #include <QAction>
@@ -11,6 +13,8 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
@@ -191,6 +195,39 @@ TEST_F(Startup, IntroHandsOverToTheMainWindowOnce) {
     w.hide();
     QTest::qWait(30);
     EXPECT_FALSE(w.isVisible()) << "the intro never comes back";
+}
+
+TEST_F(Startup, EveryWindowOpensWithinTheScreen) {
+    testing_support::ScriptedShell shell;
+    shell.executeResult = 31; // no viewer for the compiled help: the help window
+    testing_support::ShellScope scope(&shell);
+    stavebass& w = makeWindow();
+    ASSERT_TRUE(w.isVisible());
+    const QRect screen = w.screen()->availableGeometry();
+    QWidget* client = w.Image3->parentWidget();
+    EXPECT_EQ(client->size(), QSize(896, 540)) << "the controls keep their places";
+    if (screen.width() < 896 || screen.height() < 540) {
+        EXPECT_NE(qobject_cast<QScrollArea*>(w.centralWidget()), nullptr)
+            << "on a small screen the controls scroll";
+    }
+    w.Command2_Click();
+    w.cwhelp_Click();
+    w.about_Click();
+    const std::pair<const char*, QWidget*> windows[] = {
+        {"main", &w},
+        {"fretboard chart", w.fretboardWindow.data()},
+        {"help", w.helpWindow.data()},
+        {"About", w.splashWindow.data()},
+    };
+    for (const auto& [what, window] : windows) {
+        SCOPED_TRACE(what);
+        ASSERT_NE(window, nullptr);
+        EXPECT_TRUE(window->isVisible());
+        EXPECT_TRUE(screen.contains(window->frameGeometry()))
+            << window->frameGeometry().x() << "," << window->frameGeometry().y() << " "
+            << window->frameGeometry().width() << "x" << window->frameGeometry().height() << " on "
+            << screen.width() << "x" << screen.height();
+    }
 }
 
 TEST_F(Startup, ClosingTheWindowClosesTheDevice) {

@@ -1,6 +1,7 @@
 #include "ui/fretboard.h"
 
 #include "platform/appdir.h"
+#include "ui/screenfit.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -29,7 +30,7 @@ Fretboard::Fretboard(QWidget* parent) : QWidget(parent, Qt::Window) {
     Timer1 = new QTimer(this);
     Timer2 = new QTimer(this);
 
-    resize(698, 202);
+    screenfit::fitOnScreen(this, QSize(698, 202));
 }
 
 void Fretboard::Command2_Click() {

@@ -10,6 +10,7 @@
 #include "ui/tunertext.h"
 
 #include <QAction>
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
@@ -19,6 +20,7 @@
 #include <QStatusBar>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -231,6 +233,55 @@ void stavebass::calibrate_Click() {
     }
 }
 
+namespace {
+
+// A row of the status bar whose texts stand side by side where it is wide enough for them, and
+// one above the other where it is not (a window narrowed to a small screen).
+class StatusRow : public QWidget {
+public:
+    explicit StatusRow(QWidget* parent) : QWidget(parent) {
+        auto* line = new QHBoxLayout(this);
+        line->setContentsMargins(0, 0, 0, 0);
+    }
+
+protected:
+    bool event(QEvent* event) override {
+        // A text changed (its size with it), or the row did.
+        if (event->type() == QEvent::LayoutRequest || event->type() == QEvent::Resize) {
+            arrange();
+        }
+        return QWidget::event(event);
+    }
+
+private:
+    void arrange() {
+        auto* line = static_cast<QBoxLayout*>(layout());
+        int wanted = 0;
+        int shown = 0;
+        for (int i = 0; i < line->count(); ++i) {
+            const QWidget* part = line->itemAt(i)->widget();
+            if (part != nullptr && !part->isHidden()) {
+                wanted += part->sizeHint().width();
+                ++shown;
+            }
+        }
+        if (shown < 2) {
+            // One text (a notice that wraps its own words) keeps the row as it is.
+            setMinimumHeight(0);
+            return;
+        }
+        wanted += (shown - 1) * line->spacing();
+        const auto direction = wanted > width() ? QBoxLayout::TopToBottom : QBoxLayout::LeftToRight;
+        if (line->direction() != direction) {
+            line->setDirection(direction);
+        }
+        // The status bar grows by a row where the texts stand one above the other.
+        setMinimumHeight(line->sizeHint().height());
+    }
+};
+
+} // namespace
+
 void stavebass::historynotice(const QString& message) {
     if (historyNotice == nullptr) {
         QWidget* row = statusrow(2);
@@ -257,9 +308,7 @@ QWidget* stavebass::statusrow(int row) {
         column->setContentsMargins(0, 0, 0, 0);
         column->setSpacing(0);
         for (QWidget*& r : statusRows) {
-            r = new QWidget(rows);
-            auto* line = new QHBoxLayout(r);
-            line->setContentsMargins(0, 0, 0, 0);
+            r = new StatusRow(rows);
             column->addWidget(r);
             r->hide();
         }

@@ -7,12 +7,6 @@
 
 namespace screenfit {
 
-namespace {
-// Room for a window manager's frame and title when the window has no frame yet.
-constexpr int kFrameWidth = 16;
-constexpr int kFrameHeight = 40;
-} // namespace
-
 QSize fittedSize(QSize wanted, const QRect& available, QSize frame) {
     if (!available.isValid()) {
         return wanted;
@@ -43,7 +37,7 @@ QRect availableArea(const QWidget* widget) {
 void fitOnScreen(QWidget* window, QSize wanted) {
     const QWidget* parent = window->parentWidget();
     const QRect available = availableArea(parent != nullptr ? parent : window);
-    const QSize frame(kFrameWidth, kFrameHeight);
+    const QSize frame = kFrame;
     window->resize(fittedSize(wanted, available, frame));
     if (!available.isValid()) {
         return;

@@ -9,6 +9,9 @@ class QWidget;
 
 namespace screenfit {
 
+// Room for a window manager's frame and title, for a window that has no frame yet.
+inline constexpr QSize kFrame{16, 40};
+
 // The size `wanted` cut down to fit `available` (less `frame`, the room the window frame
 // takes), and the place that keeps a window of that size wholly inside `available`, as near to
 // `at` as it can be.

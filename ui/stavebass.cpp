@@ -9,15 +9,19 @@
 #include "ui/clientarea.h"
 #include "ui/devicelist.h"
 #include "ui/editcombo.h"
+#include "ui/screenfit.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QLabel>
+#include <QLayout>
 #include <QListWidget>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QScrollBar>
+#include <QShowEvent>
 #include <QTimer>
 
 namespace {
@@ -112,6 +116,39 @@ void stavebass::closeEvent(QCloseEvent* event) {
         Form_Unload();
     }
     event->accept();
+}
+
+void stavebass::showEvent(QShowEvent* event) {
+    if (!event->spontaneous() && !placed) {
+        placed = true;
+        placeonscreen();
+    }
+    QMainWindow::showEvent(event);
+}
+
+void stavebass::placeonscreen() {
+    // The window keeps its designed size where the screen has room for it, and the window
+    // manager places it.  On a smaller screen (a small one at scale 2) the controls scroll in a
+    // window as large as the screen's free area, placed inside it.
+    const QRect available = screenfit::availableArea(this);
+    if (!available.isValid()) {
+        return;
+    }
+    ensurePolished();
+    const QSize full = sizeHint();
+    const QSize fitted = screenfit::fittedSize(full, available, screenfit::kFrame);
+    if (fitted == full) {
+        return;
+    }
+    auto* scroller = new QScrollArea(this);
+    scroller->setFrameShape(QFrame::NoFrame);
+    scroller->setFocusPolicy(Qt::NoFocus);
+    takeCentralWidget();
+    scroller->setWidget(client);
+    setCentralWidget(scroller);
+    layout()->activate(); // the designed size is no longer the window's minimum
+    resize(fitted);
+    move(screenfit::placedInside(QRect(pos(), fitted + screenfit::kFrame), available));
 }
 
 void stavebass::buildControls() {

@@ -138,6 +138,13 @@ public:
     // The kept drawing surface: the stave picture with the notes drawn over it, in window
     // coordinates offset by the stave's corner.  Only drawbars changes it.
     QImage surface;
+    // The surface's pixels per window pixel: 2 on screens at scale 2, where the pictures' 2x
+    // twins are drawn at doubled coordinates (stave/draw.cpp).
+    int staveScale = 1;
+    static inline int forcedStaveScale = 0; // tests: 1 or 2 whatever the screen's scale
+    int chosenStaveScale() const;
+    // A picture's file in the program's folder: its 2x twin at scale 2, where there is one.
+    QString picturefile(const QString& name) const;
     static constexpr int kStaveLeft = 216;
     static constexpr int kStaveTop = 35;
     // The white sheet behind the key picture and the stave, so that the two read as one: from
@@ -351,8 +358,13 @@ public:
     void onTimer1();
     bool tickRunning = false;
 
+    // Before the window first shows: on a screen too small for it, its controls scroll in a
+    // window that fits (ui/stavebass.cpp).
+    void placeonscreen();
+
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override; // the keys (ui/countin.cpp)
 
 private:
@@ -361,4 +373,5 @@ private:
     void buildPractice();
     ClientArea* client = nullptr;
     bool unloaded = false;
+    bool placed = false; // placeonscreen has run
 };

@@ -1,5 +1,7 @@
 // The stave, the note and sign sprites, the 8va mark and the fifteen key pictures.  Everything
-// here is pure black on pure white: the stave combines the shapes with AND, then XOR.
+// here is pure black on pure white: the stave combines the shapes with AND, then XOR.  Each is
+// drawn twice: at its own size, and at twice the size ("name@2x.bmp") for screens at scale 2,
+// with every length doubled, so that the window places it at doubled coordinates.
 
 #include "artwork.h"
 #include "canvas.h"
@@ -19,10 +21,21 @@ const QColor black(0, 0, 0);
 constexpr int lineGap = 22;
 constexpr int stepGap = 11;
 
-void drawLines(QImage& picture, const std::vector<int>& topRows) {
+// Rows in pictures at scale 1; `scale` doubles them for the 2x pictures.
+void drawLines(QImage& picture, const std::vector<int>& topRows, int scale = 1) {
     for (int row : topRows) {
-        fillBox(picture, 0, row, picture.width(), 2, black);
+        fillBox(picture, 0, row * scale, picture.width(), 2 * scale, black);
     }
+}
+
+QRect scaled(QRect box, int scale) {
+    return {box.left() * scale, box.top() * scale, box.width() * scale, box.height() * scale};
+}
+
+// The name of a picture's 2x twin: "stave.bmp" -> "stave@2x.bmp".
+QString twinName(const QString& name) {
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    return name.left(dot) + QStringLiteral("@2x") + name.mid(dot);
 }
 
 // A filled note head, tilted a little as engraved heads are, touching every side of its box.
@@ -49,8 +62,9 @@ void drawHead(QImage& picture, QRect box) {
     }
     const int midRow = box.top() + box.height() / 2;
     const int midCol = box.left() + box.width() / 2;
-    fillBox(clipped, box.left(), midRow - 1, box.width(), 2, black);
-    fillBox(clipped, midCol - 1, box.top(), 2, box.height(), black);
+    const int half = box.width() > 40 ? 2 : 1; // the 2x head's cross is 4 pixels thick
+    fillBox(clipped, box.left(), midRow - half, box.width(), 2 * half, black);
+    fillBox(clipped, midCol - half, box.top(), 2 * half, box.height(), black);
     stamp(picture, clipped, 0, 0);
 }
 
@@ -109,15 +123,21 @@ const std::array<NoteSprite, 4>& noteSprites() {
     return sprites;
 }
 
-QImage drawNote(const NoteSprite& sprite, bool withLines) {
-    QImage picture = filled(sprite.width, sprite.height, Qt::white);
-    drawHead(picture, sprite.head);
-    fillBox(picture, sprite.stemLeft, sprite.stemTop, 2, sprite.stemBottom - sprite.stemTop + 1,
-            black);
+QImage drawNote(const NoteSprite& sprite, bool withLines, int scale = 1) {
+    QImage picture = filled(sprite.width * scale, sprite.height * scale, Qt::white);
+    drawHead(picture, scaled(sprite.head, scale));
+    fillBox(picture, sprite.stemLeft * scale, sprite.stemTop * scale, 2 * scale,
+            (sprite.stemBottom - sprite.stemTop + 1) * scale, black);
     if (withLines) {
-        drawLines(picture, sprite.lines);
+        drawLines(picture, sprite.lines, scale);
     }
     return picture;
+}
+
+// A sign drawn stroke by stroke at scale 1, at twice the size: its upright strokes and bars stay
+// upright and level, so doubling each pixel draws them exactly.
+QImage doubled(const QImage& picture) {
+    return picture.scaled(picture.size() * 2, Qt::IgnoreAspectRatio, Qt::FastTransformation);
 }
 
 } // namespace
@@ -173,16 +193,16 @@ QImage naturalShape() {
 namespace {
 
 // "8va", small and bold, for notes written an octave away from where they are read.
-QImage ottavaShape() {
+QImage ottavaShape(int scale = 1) {
     return renderBlackWhite(
-        24, 14,
-        [](QPainter& p) {
+        24 * scale, 14 * scale,
+        [scale](QPainter& p) {
             QFont font("DejaVu Sans");
-            font.setPixelSize(12);
+            font.setPixelSize(12 * scale);
             font.setBold(true);
             p.setFont(font);
             p.setPen(Qt::black);
-            p.drawText(QRectF(0, -1, 24, 15), Qt::AlignCenter, "8va");
+            p.drawText(QRectF(0, -scale, 24 * scale, 15 * scale), Qt::AlignCenter, "8va");
         },
         4);
 }
@@ -221,28 +241,33 @@ constexpr int firstSign = 138;
 constexpr int sharpSpacing = 13;
 constexpr int flatSpacing = 12;
 
-QImage drawKey(const KeyPicture& key, const QImage& sharp, const QImage& flat) {
+// `sharp` and `flat` are the signs at the picture's scale.
+QImage drawKey(const KeyPicture& key, const QImage& sharp, const QImage& flat, int scale = 1) {
     // Sharp keys and C sit 8 pixels lower in the window than the flat keys, so their lines lie
     // 8 rows higher in the picture.
     const int topLine = key.flats > 0 ? 66 : 58;
-    QImage picture = filled(keyWidth, keyHeight, Qt::white);
+    const int s = scale;
+    QImage picture = filled(keyWidth * s, keyHeight * s, Qt::white);
     std::vector<int> rows;
     for (int i = 0; i < 5; ++i) {
         rows.push_back(topLine + i * lineGap);
     }
-    drawLines(picture, rows);
+    drawLines(picture, rows, s);
     const int bottomCentre = topLine + 4 * lineGap + 1; // between the two rows of the bottom line
     const double fLine = bottomCentre - 6 * stepGap;
-    const QPainterPath clef = stave::bassClefPath(clefLeft, fLine, lineGap);
-    stamp(picture, renderBlackWhite(keyWidth, keyHeight, [&](QPainter& p) { p.drawPath(clef); }), 0,
+    const QPainterPath clef = stave::bassClefPath(clefLeft * s, fLine * s, lineGap * s);
+    stamp(picture,
+          renderBlackWhite(keyWidth * s, keyHeight * s, [&](QPainter& p) { p.drawPath(clef); }), 0,
           0);
     for (int i = 0; i < key.sharps; ++i) {
         const int centre = bottomCentre - sharpSteps[static_cast<size_t>(i)] * stepGap;
-        stamp(picture, sharp, firstSign + i * sharpSpacing, centre - 17); // bars around row 17
+        stamp(picture, sharp, (firstSign + i * sharpSpacing) * s,
+              (centre - 17) * s); // bars around row 17
     }
     for (int i = 0; i < key.flats; ++i) {
         const int centre = bottomCentre - flatSteps[static_cast<size_t>(i)] * stepGap;
-        stamp(picture, flat, firstSign + i * flatSpacing, centre - 20); // bowl around row 20
+        stamp(picture, flat, (firstSign + i * flatSpacing) * s,
+              (centre - 20) * s); // bowl around row 20
     }
     return picture;
 }
@@ -250,33 +275,39 @@ QImage drawKey(const KeyPicture& key, const QImage& sharp, const QImage& flat) {
 } // namespace
 
 void drawStavePictures(Output& out) {
-    QImage stave = filled(664, 292, Qt::white);
-    drawLines(stave, {111, 133, 155, 177, 199});
-    out.save(stave, "stave.bmp");
+    for (int scale : {1, 2}) {
+        // Scale 1 under the file's own name, scale 2 under its twin's.
+        auto save = [&out, scale](const QImage& picture, const QString& name) {
+            out.save(picture, scale == 1 ? name : twinName(name));
+        };
+        QImage stave = filled(664 * scale, 292 * scale, Qt::white);
+        drawLines(stave, {111, 133, 155, 177, 199}, scale);
+        save(stave, "stave.bmp");
 
-    for (const NoteSprite& sprite : noteSprites()) {
-        out.save(drawNote(sprite, true), sprite.shapeName);
-        out.save(filled(sprite.width, sprite.height, Qt::black), sprite.colourName);
-    }
-    out.save(drawNote(noteSprites()[1], false), "adjust.bmp");
+        for (const NoteSprite& sprite : noteSprites()) {
+            save(drawNote(sprite, true, scale), sprite.shapeName);
+            save(filled(sprite.width * scale, sprite.height * scale, Qt::black), sprite.colourName);
+        }
+        save(drawNote(noteSprites()[1], false, scale), "adjust.bmp");
 
-    // The sign sprites are named the other way round: "...mask" is the shape.
-    const QImage sharp = sharpShape();
-    const QImage flat = flatShape();
-    const QImage natural = naturalShape();
-    out.save(sharp, "sharpmask.bmp");
-    out.save(filled(sharp.width(), sharp.height(), Qt::black), "sharpsprite.bmp");
-    out.save(flat, "flatmask.bmp");
-    out.save(filled(flat.width(), flat.height(), Qt::black), "flatsprite.bmp");
-    out.save(natural, "naturalmask.bmp");
-    out.save(filled(natural.width(), natural.height(), Qt::black), "naturalsprite.bmp");
+        // The sign sprites are named the other way round: "...mask" is the shape.
+        const QImage sharp = scale == 1 ? sharpShape() : doubled(sharpShape());
+        const QImage flat = scale == 1 ? flatShape() : doubled(flatShape());
+        const QImage natural = scale == 1 ? naturalShape() : doubled(naturalShape());
+        save(sharp, "sharpmask.bmp");
+        save(filled(sharp.width(), sharp.height(), Qt::black), "sharpsprite.bmp");
+        save(flat, "flatmask.bmp");
+        save(filled(flat.width(), flat.height(), Qt::black), "flatsprite.bmp");
+        save(natural, "naturalmask.bmp");
+        save(filled(natural.width(), natural.height(), Qt::black), "naturalsprite.bmp");
 
-    const QImage ottava = ottavaShape();
-    out.save(ottava, "ottava.bmp");
-    out.save(filled(ottava.width(), ottava.height(), Qt::black), "ottavamask.bmp");
+        const QImage ottava = ottavaShape(scale);
+        save(ottava, "ottava.bmp");
+        save(filled(ottava.width(), ottava.height(), Qt::black), "ottavamask.bmp");
 
-    for (const KeyPicture& key : keys) {
-        out.save(drawKey(key, sharp, flat), QString::fromLatin1(key.name) + "key.bmp");
+        for (const KeyPicture& key : keys) {
+            save(drawKey(key, sharp, flat, scale), QString::fromLatin1(key.name) + "key.bmp");
+        }
     }
 }
 
