@@ -231,7 +231,9 @@ peak = max(env) if env else 0
 onsets, quiet = [], True
 for i, e in enumerate(env):
     if quiet and e > 0.25 * peak:
-        onsets.append(i * win / rate)
+        # A click's own swells (the accent's drum) come within 100 ms of its start: one onset.
+        if not onsets or i * win / rate - onsets[-1] > 0.1:
+            onsets.append(i * win / rate)
         quiet = False
     elif e < 0.08 * peak:
         quiet = True

@@ -219,11 +219,10 @@ int hearWrongNotes(stavebass& w, const QString& out, const QString& folder) {
     }
     engine.send(0xC0 + 33 * 256);
     const double rate = 48000.0;
-    const double first = 55775.0 / 100.0 / 1000.0; // the first interval after Start
-    // Each tick leaves four fifths of 70000 / tempo ms to the next (560 ms); measured under Xvfb,
-    // the ticks come about 6 ms later than that.  A file cannot follow the beat, so the take is
-    // judged over its first three drawn bars only, while the drift stays well inside the window.
-    const double period = 0.566;
+    // Beat n falls exactly n beats after Start: 600 ms apart at tempo 100, the first one beat
+    // after the press.  The take is judged over its first three drawn bars.
+    const double first = 60.0 / 100.0;
+    const double period = 60.0 / 100.0;
     std::vector<float> left(static_cast<std::size_t>((first + 48 * period + 1.0) * rate));
     std::vector<float> right(left.size());
     std::size_t done = 0;
