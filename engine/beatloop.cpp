@@ -108,11 +108,17 @@ int64_t stavebass::lookaheadNanos() const {
     return MIDI_OUT::LookaheadNanos();
 }
 
+int64_t stavebass::nanostotick() const {
+    return MIDI_OUT::ToMonotonic(beatClock.next()) - lookaheadNanos() - platform::monotonicNanos();
+}
+
+int32_t stavebass::tickwait() const {
+    return static_cast<int32_t>(std::clamp<int64_t>((nanostotick() + 500'000) / 1'000'000, 1,
+                                                    std::numeric_limits<int32_t>::max()));
+}
+
 int32_t stavebass::armbeat() {
-    const int64_t tickAt = MIDI_OUT::ToMonotonic(beatClock.next()) - lookaheadNanos();
-    const int64_t wait = tickAt - platform::monotonicNanos();
-    const int32_t ms = static_cast<int32_t>(
-        std::clamp<int64_t>((wait + 500'000) / 1'000'000, 1, std::numeric_limits<int32_t>::max()));
+    const int32_t ms = tickwait();
     Timer1->setInterval(ms);
     wakeAhead(*this);
     return ms;
@@ -122,9 +128,7 @@ void stavebass::beattimer() {
     if (beatClock.running()) {
         // A timer may wake early (or the device's clock run slower than the monotonic one, as a
         // file being written does): wait again for what is left.
-        const int64_t left =
-            MIDI_OUT::ToMonotonic(beatClock.next()) - lookaheadNanos() - platform::monotonicNanos();
-        if (left > 2'000'000) {
+        if (nanostotick() > 2'000'000) {
             armbeat();
             return;
         }

@@ -327,12 +327,16 @@ FluidEngine::LoadReport FluidEngine::attachFirst(const std::vector<std::string>&
     return report;
 }
 
-bool FluidEngine::load(std::string& error, double sampleRate) {
+void FluidEngine::startAfresh(std::string& error) {
     unload();
     silenceLog();
     takeLogError();
     failure_ = Failure::None;
     error.clear();
+}
+
+bool FluidEngine::load(std::string& error, double sampleRate) {
+    startAfresh(error);
     std::vector<std::string> files;
     LoadReport report;
     if (!plan(files, report)) {
@@ -360,11 +364,7 @@ bool FluidEngine::load(std::string& error, double sampleRate) {
 }
 
 bool FluidEngine::loadFile(const std::string& soundfont, std::string& error, double sampleRate) {
-    unload();
-    silenceLog();
-    takeLogError();
-    failure_ = Failure::None;
-    error.clear();
+    startAfresh(error);
     if (!looksLikeSoundfont(soundfont)) {
         failure_ = Failure::NoSoundfont;
         error = "The file " + soundfont +
@@ -387,11 +387,7 @@ bool FluidEngine::loadFile(const std::string& soundfont, std::string& error, dou
 }
 
 bool FluidEngine::loadInBackground(std::string& error, double sampleRate) {
-    unload();
-    silenceLog();
-    takeLogError();
-    failure_ = Failure::None;
-    error.clear();
+    startAfresh(error);
     std::vector<std::string> files;
     LoadReport report;
     if (!plan(files, report)) {

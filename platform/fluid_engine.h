@@ -122,6 +122,8 @@ public:
     static void setBeforeParseHook(std::function<void()> hook);
 
 private:
+    // Every load begins here: nothing loaded, no failure, no error.
+    void startAfresh(std::string& error);
     bool createSynth(std::string& error, double sampleRate);
     // Which files to try, in order; false (report and failure_ set) when none can be tried.
     bool plan(std::vector<std::string>& files, LoadReport& report);

@@ -1,7 +1,6 @@
 // The count-in bar and the keyboard.  Both are off unless the player asks for them: without the
 // count-in ticked the play button runs Start_Click alone, as it always has.
 #include "engine/rounding.h"
-#include "platform/clock.h"
 #include "sound/midi_cmd.h"
 #include "sound/midi_out.h"
 #include "sound/stopwatch.h"
@@ -16,7 +15,6 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTimer>
-#include <algorithm>
 #include <functional>
 
 namespace {
@@ -59,13 +57,7 @@ void stavebass::countinbegin() {
     // The clicks and the bar after them are beats of one clock: the first click comes when
     // Start's first beat would, one beat after the press.
     beatClock.start(MIDI_OUT::ClockNanos(), tempo);
-    countInTimer->start(countinwait());
-}
-
-int32_t stavebass::countinwait() {
-    const int64_t wait =
-        MIDI_OUT::ToMonotonic(beatClock.next()) - lookaheadNanos() - platform::monotonicNanos();
-    return static_cast<int32_t>(std::clamp<int64_t>((wait + 500'000) / 1'000'000, 1, 60'000));
+    countInTimer->start(tickwait());
 }
 
 void stavebass::countintick() {
@@ -91,7 +83,7 @@ void stavebass::countintick() {
         beatClockKept = false;
         return;
     }
-    countInTimer->start(countinwait());
+    countInTimer->start(tickwait());
 }
 
 bool stavebass::typingInList() const {

@@ -82,6 +82,10 @@ public:
     // How long before its beat a tick runs: the look-ahead when the device schedules, 0 when
     // it plays what it is sent at once.
     int64_t lookaheadNanos() const;
+    // How long until the next beat's tick is due (ns), and the same in whole milliseconds (at
+    // least 1), for a timer.
+    int64_t nanostotick() const;
+    int32_t tickwait() const;
     // Sets Timer1 to run the next beat's tick; the milliseconds of that wait.
     int32_t armbeat();
     // Timer1's timeout: the tick, once its beat is near (a timer may wake early).
@@ -246,7 +250,6 @@ public:
     void stoppressed();      // the stop and pause buttons, Escape: also ends a count-in
     void countinbegin();
     void countintick();
-    int32_t countinwait(); // the milliseconds to the next click's tick
     void buildKeys();
     // True while a list's text has the focus: there keys are text.
     bool typingInList() const;
