@@ -5,6 +5,8 @@
 // the next beat that has not been played yet: that beat falls one new beat after the last one.
 #pragma once
 
+#include "layers/rules.h"
+
 #include <cstdint>
 
 namespace engine {

@@ -2,6 +2,8 @@
 // key signature and the notes before it in the bar.
 #pragma once
 
+#include "layers/rules.h"
+
 #include "engine/keys.h"
 
 #include <array>

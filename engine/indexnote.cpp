@@ -1,10 +1,7 @@
 #include "engine/indexnote.h"
 
 #include "engine/notes.h"
-#include "ui/editcombo.h"
-#include "ui/stavebass.h"
 
-#include <QLabel>
 #include <algorithm>
 
 namespace indexnote {
@@ -117,28 +114,3 @@ IndexNote find(int s, int f, int keyIndex, const NoteTable& noteNames,
 }
 
 } // namespace indexnote
-
-void stavebass::indexnotefind() {
-    const int s = Stringchoice->listIndex();
-    const int f = fretposition->listIndex();
-    const indexnote::IndexNote found =
-        indexnote::find(s, f, keyIndex, noteNames, diatonics, indexNote, indexNotePos);
-    indexNote = found.note;
-    indexNotePos = found.pos;
-    indexRow = found.row;
-    finger->setText(QString::fromStdString(found.caption));
-}
-
-void stavebass::fretposition_Change() {
-    signature();
-    indexnotefind();
-}
-
-void stavebass::Stringchoice_Change() {
-    fretposition_Change();
-    indexnotefind();
-}
-
-void stavebass::intervaldistance_Change() {
-    indexnotefind();
-}

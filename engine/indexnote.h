@@ -2,6 +2,8 @@
 // key spells it, with its place in the chromatic table and in the key's scale rows.
 #pragma once
 
+#include "layers/rules.h"
+
 #include "engine/keys.h"
 
 #include <array>

@@ -3,6 +3,8 @@
 // C, D, because the open low E string begins every octave group of the note names.
 #pragma once
 
+#include "layers/rules.h"
+
 #include <array>
 #include <optional>
 #include <string>

@@ -2,6 +2,8 @@
 // ("E0" is the open low E string, "D#0" lies just below "E1").
 #pragma once
 
+#include "layers/rules.h"
+
 #include <array>
 #include <optional>
 #include <string>

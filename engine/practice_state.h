@@ -4,6 +4,8 @@
 // positions 1 to 4 read as beats.
 #pragma once
 
+#include "layers/window.h"
+
 #include "engine/random.h"
 #include "sound/stopwatch.h"
 

@@ -3,6 +3,8 @@
 // rather than replacing it.  Tests install a scripted source to fix the values.
 #pragma once
 
+#include "layers/rules.h"
+
 #include <cstdint>
 #include <vector>
 

@@ -3,6 +3,8 @@
 // allowed and the odds say so, from all semitones.
 #pragma once
 
+#include "layers/rules.h"
+
 #include "engine/keys.h"
 #include "engine/random.h"
 

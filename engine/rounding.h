@@ -1,5 +1,7 @@
 #pragma once
 
+#include "layers/rules.h"
+
 #include <cstdint>
 
 // numerator / divisor rounded to the nearest whole number, an exact half to the even neighbour

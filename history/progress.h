@@ -5,6 +5,8 @@
 // on a pool thread and shows the result when it comes.
 #pragma once
 
+#include "layers/history.h"
+
 #include <QDateTime>
 #include <QString>
 #include <QStringList>

@@ -3,6 +3,8 @@
 // frets coloured the same way.  Hovering a line, space or fret shows its counts.
 #pragma once
 
+#include "layers/history.h"
+
 #include <QWidget>
 #include <vector>
 

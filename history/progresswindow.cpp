@@ -2,7 +2,7 @@
 
 #include "history/progressmaps.h"
 #include "platform/msgbox.h"
-#include "ui/screenfit.h"
+#include "platform/screenfit.h"
 
 #include <QBarCategoryAxis>
 #include <QBarSet>

@@ -6,6 +6,8 @@
 // window shows "Reading…" until the result comes and never waits for the disk itself.
 #pragma once
 
+#include "layers/history.h"
+
 #include <QWidget>
 #include <functional>
 #include <memory>

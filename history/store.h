@@ -6,6 +6,8 @@
 // open their own connections.
 #pragma once
 
+#include "layers/history.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>

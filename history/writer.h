@@ -7,6 +7,8 @@
 // on the event thread, with a sentence for the player, and every later call is dropped.
 #pragma once
 
+#include "layers/history.h"
+
 #include <QObject>
 #include <QString>
 #include <cstdint>

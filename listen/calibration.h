@@ -2,6 +2,8 @@
 // hearing itself), and the median of the offsets kept as the latency.
 #pragma once
 
+#include "layers/rules.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>

@@ -18,10 +18,13 @@
 //    note does not raise it.
 #include "listen/detector.h"
 
+#include "listen/scored.h"
+
 #include <aubio/aubio.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <deque>
 
 namespace listen {
@@ -50,6 +53,11 @@ int windowFor(int sampleRate) {
 }
 
 } // namespace
+
+std::string DetectorParams::defaultModel() {
+    const char* model = std::getenv("CLEFWORK_DETECTOR");
+    return model ? model : "";
+}
 
 DetectorParams DetectorParams::forRate(int sampleRate) {
     DetectorParams p;
@@ -1053,11 +1061,18 @@ struct NoteDetector::Impl {
     }
 };
 
-NoteDetector::NoteDetector(const DetectorParams& params) : impl_(std::make_unique<Impl>(params)) {}
+NoteDetector::NoteDetector(const DetectorParams& params) : impl_(std::make_unique<Impl>(params)) {
+    if (params.model == "scored") {
+        scored_ = std::make_unique<ScoredDetector>(impl_->p);
+    }
+}
 
 NoteDetector::~NoteDetector() = default;
 
 std::vector<DetectedNote> NoteDetector::feed(const float* samples, std::size_t count) {
+    if (scored_) {
+        return scored_->feed(samples, count);
+    }
     std::vector<DetectedNote> out;
     Impl& d = *impl_;
     if (!samples) {
@@ -1081,6 +1096,10 @@ std::vector<DetectedNote> NoteDetector::feed(const float* samples, std::size_t c
 }
 
 void NoteDetector::ownClick(int64_t sample, bool accent) {
+    if (scored_) {
+        scored_->ownClick(sample, accent);
+        return;
+    }
     if (!impl_->usable || sample < 0) {
         return;
     }
@@ -1098,18 +1117,30 @@ void NoteDetector::ownClick(int64_t sample, bool accent) {
 }
 
 double NoteDetector::levelDb() const {
+    if (scored_) {
+        return scored_->levelDb();
+    }
     return impl_->level;
 }
 
 int NoteDetector::currentMidi() const {
+    if (scored_) {
+        return scored_->currentMidi();
+    }
     return impl_->nowMidi;
 }
 
 double NoteDetector::currentCents() const {
+    if (scored_) {
+        return scored_->currentCents();
+    }
     return impl_->nowCents;
 }
 
 int64_t NoteDetector::samplesFed() const {
+    if (scored_) {
+        return scored_->samplesFed();
+    }
     return impl_->fed;
 }
 

@@ -3,6 +3,8 @@
 // no threads, no clock; the listener maps sample positions to the monotonic clock.
 #pragma once
 
+#include "layers/listen.h"
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -64,6 +66,10 @@ struct DetectorParams {
     double clickSlackMs = 10.0;
     int lowestMidi = 28;
     int highestMidi = 68;
+    // "scored": the scored note model (listen/scored.h) in place of the rules below; "" or
+    // anything else: the rules.  CLEFWORK_DETECTOR in the environment chooses the default.
+    std::string model = defaultModel();
+    static std::string defaultModel();
 
     // The defaults with the window and hop scaled to the sample rate.
     static DetectorParams forRate(int sampleRate);
@@ -77,6 +83,8 @@ struct DetectedNote {
     double confidence = 0.0;
     double levelDb = -120.0;
 };
+
+class ScoredDetector;
 
 class NoteDetector {
 public:
@@ -110,6 +118,7 @@ public:
 private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
+    std::unique_ptr<ScoredDetector> scored_;
 };
 
 } // namespace listen

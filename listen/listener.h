@@ -10,6 +10,8 @@
 // Every signal is emitted on the thread the listener lives in (the event thread).
 #pragma once
 
+#include "layers/listen.h"
+
 #include "listen/played_note.h"
 #include "platform/audio_input.h"
 

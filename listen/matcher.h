@@ -2,6 +2,8 @@
 // Pure: beat times and played notes in, verdicts out; the window applies them.
 #pragma once
 
+#include "layers/rules.h"
+
 #include <cstdint>
 #include <deque>
 #include <string>

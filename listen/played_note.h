@@ -1,6 +1,8 @@
 // What the listening layer reports: one note the player plucked.
 #pragma once
 
+#include "layers/rules.h"
+
 #include <cstdint>
 
 namespace listen {

@@ -2,6 +2,8 @@
 // the window keeps the settings and the run, hands in the bar's verdicts and moves the tempo bar.
 #pragma once
 
+#include "layers/rules.h"
+
 #include <optional>
 #include <string>
 

@@ -3,6 +3,8 @@
 // server) and copes with a machine that has no sequencer at all (no /dev/snd/seq).
 #pragma once
 
+#include "layers/platform.h"
+
 #include "platform/midi.h"
 
 #include <cstddef>

@@ -2,6 +2,8 @@
 // build tree, <prefix>/share/clefwork when installed.  CLEFWORK_DATA_DIR or a test may set it.
 #pragma once
 
+#include "layers/platform.h"
+
 #include <QString>
 
 namespace platform {

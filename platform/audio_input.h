@@ -9,6 +9,8 @@
 // system backend.
 #pragma once
 
+#include "layers/platform.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>

@@ -2,6 +2,8 @@
 // clock.  Tests replace the source to set the count (and to make it wrap).
 #pragma once
 
+#include "layers/platform.h"
+
 #include <cstdint>
 #include <functional>
 

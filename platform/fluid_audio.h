@@ -4,6 +4,8 @@
 // try to start one), SDL2; or only the one that CLEFWORK_AUDIO_DRIVER names.
 #pragma once
 
+#include "layers/platform.h"
+
 #include "platform/fluid_engine.h"
 
 #include <cstdint>

@@ -11,6 +11,8 @@
 // else.
 #pragma once
 
+#include "layers/platform.h"
+
 #include <fluidsynth.h>
 
 #include <atomic>

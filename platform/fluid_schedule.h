@@ -4,6 +4,8 @@
 // milliseconds: the samples rendered since the scheduler was made.
 #pragma once
 
+#include "layers/platform.h"
+
 #include <fluidsynth.h>
 
 #include <cstdint>

@@ -4,6 +4,8 @@
 // midi_system.cpp; tests install a MidiCapture instead.
 #pragma once
 
+#include "layers/platform.h"
+
 #include <cstdint>
 #include <memory>
 #include <string>

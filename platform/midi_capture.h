@@ -2,6 +2,8 @@
 // benchmarks.  Its devices, their names and their failures are set by the caller.
 #pragma once
 
+#include "layers/platform.h"
+
 #include "platform/midi.h"
 
 #include <cstdint>

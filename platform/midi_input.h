@@ -2,6 +2,8 @@
 // the input that turns their note-ons into notes with their arrival times.
 #pragma once
 
+#include "layers/platform.h"
+
 #include "platform/audio_input.h"
 
 #include <cstdint>

@@ -2,6 +2,8 @@
 // "Clefwork for Bass Guitar", waiting until the player closes it.  Tests record the texts instead.
 #pragma once
 
+#include "layers/platform.h"
+
 #include <QString>
 #include <QWidget>
 #include <functional>

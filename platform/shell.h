@@ -2,6 +2,8 @@
 // which program opens a given file.  Tests replace it with a scripted shell.
 #pragma once
 
+#include "layers/platform.h"
+
 #include <QString>
 
 namespace platform {

@@ -3,6 +3,8 @@
 // to the program folder's copy while the configuration folder has none yet).
 #pragma once
 
+#include "layers/platform.h"
+
 #include <QString>
 
 namespace platform {

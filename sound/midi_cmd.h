@@ -1,6 +1,8 @@
 // Channel messages, built on MIDI_OUT.  A note-off is a note-on with velocity 0.
 #pragma once
 
+#include "layers/platform.h"
+
 #include <cstdint>
 
 namespace MIDI_CMD {

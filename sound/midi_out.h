@@ -1,6 +1,8 @@
 // The one open MIDI output, the device list, and the platform's error texts in a message box.
 #pragma once
 
+#include "layers/platform.h"
+
 #include "platform/midi.h"
 
 #include <cstdint>

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "layers/platform.h"
+
 #include <cstdint>
 
 // Measures in whole milliseconds how long a beat's own work took.  Holds a 1 ms timer period for

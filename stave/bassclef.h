@@ -2,6 +2,8 @@
 // a stave of their own.
 #pragma once
 
+#include "layers/rules.h"
+
 #include <QPainterPath>
 
 namespace stave {

@@ -3,6 +3,8 @@
 // its letter's row ("Eb0" on the row of "E0").
 #pragma once
 
+#include "layers/rules.h"
+
 #include <cstdint>
 #include <optional>
 #include <string_view>

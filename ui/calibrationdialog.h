@@ -2,6 +2,8 @@
 // itself on its own output), and the median offset becomes the latency the judging allows for.
 #pragma once
 
+#include "layers/window.h"
+
 #include "listen/calibration.h"
 
 #include <QDialog>

@@ -2,6 +2,8 @@
 // what is behind it (the skin's picture, the window colour), it gets a plate of its own.
 #pragma once
 
+#include "layers/window.h"
+
 #include <QColor>
 #include <QImage>
 #include <QRect>

@@ -2,6 +2,8 @@
 // left corner; and the stave view, which paints the kept drawing surface.
 #pragma once
 
+#include "layers/window.h"
+
 #include <QWidget>
 
 class stavebass;

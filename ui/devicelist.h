@@ -4,6 +4,8 @@
 // nothing.
 #pragma once
 
+#include "layers/window.h"
+
 #include <QListWidget>
 
 class DeviceList : public QListWidget {

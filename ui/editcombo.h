@@ -5,6 +5,8 @@
 // typing into the text takes it again.
 #pragma once
 
+#include "layers/window.h"
+
 #include <QComboBox>
 #include <QString>
 

@@ -1,7 +1,7 @@
 #include "ui/fretboard.h"
 
 #include "platform/appdir.h"
-#include "ui/screenfit.h"
+#include "platform/screenfit.h"
 
 #include <QLabel>
 #include <QPushButton>

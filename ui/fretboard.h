@@ -1,6 +1,8 @@
 // The chart of the notes on the bass fretboard, for the player to look up.
 #pragma once
 
+#include "layers/window.h"
+
 #include <QWidget>
 
 class QLabel;

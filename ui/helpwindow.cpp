@@ -1,6 +1,6 @@
 #include "ui/helpwindow.h"
 
-#include "ui/screenfit.h"
+#include "platform/screenfit.h"
 
 #include <QFileInfo>
 #include <QHBoxLayout>

@@ -2,6 +2,8 @@
 // desktops that have no viewer for the compiled file.
 #pragma once
 
+#include "layers/window.h"
+
 #include <QString>
 #include <QWidget>
 

@@ -3,6 +3,8 @@
 // doubles as a tuner.
 #pragma once
 
+#include "layers/window.h"
+
 #include <QDialog>
 #include <QString>
 

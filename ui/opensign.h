@@ -2,6 +2,8 @@
 // tick of its one-shot timer, which can only come once the main window's load has returned.
 #pragma once
 
+#include "layers/window.h"
+
 #include <QPointer>
 #include <QWidget>
 

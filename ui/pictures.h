@@ -2,6 +2,8 @@
 // message over the window, every one of them that is missing or cannot be read.
 #pragma once
 
+#include "layers/window.h"
+
 #include <QString>
 #include <QStringList>
 

@@ -3,6 +3,8 @@
 // loads the one chosen (stavebass::soundchoice_Click).
 #pragma once
 
+#include "layers/window.h"
+
 #include <QDialog>
 #include <QString>
 #include <QStringList>

@@ -2,6 +2,8 @@
 // click on the frame, or the first key that produces a character.
 #pragma once
 
+#include "layers/window.h"
+
 #include <QDialog>
 
 class QFrame;

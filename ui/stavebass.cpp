@@ -6,10 +6,10 @@
 
 #include "platform/appdir.h"
 #include "platform/fluid_engine.h"
+#include "platform/screenfit.h"
 #include "ui/clientarea.h"
 #include "ui/devicelist.h"
 #include "ui/editcombo.h"
-#include "ui/screenfit.h"
 
 #include <QAction>
 #include <QCheckBox>

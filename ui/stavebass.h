@@ -7,6 +7,8 @@
 //   ui/      the controls and menus, the skins, the auxiliary windows
 #pragma once
 
+#include "layers/window.h"
+
 #include "engine/beatclock.h"
 #include "engine/practice_state.h"
 

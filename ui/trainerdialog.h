@@ -2,6 +2,8 @@
 // follows the player (only while listening), with the switch that turns the trainer on.
 #pragma once
 
+#include "layers/window.h"
+
 #include "listen/trainer.h"
 
 #include <QDialog>

@@ -3,6 +3,8 @@
 // changes at E, and the deviation in cents.
 #pragma once
 
+#include "layers/rules.h"
+
 #include <QString>
 
 // "E0" for MIDI 28 (the open low E string), "A#1" for MIDI 46.

@@ -2,6 +2,8 @@
 // the desktop to open a page in it.  Form2 links to the makers' page, webber to the author's.
 #pragma once
 
+#include "layers/window.h"
+
 #include <QString>
 #include <QWidget>
 

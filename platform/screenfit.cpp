@@ -1,4 +1,4 @@
-#include "ui/screenfit.h"
+#include "platform/screenfit.h"
 
 #include <QGuiApplication>
 #include <QScreen>

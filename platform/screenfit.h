@@ -2,6 +2,8 @@
 // and placed wholly inside it.
 #pragma once
 
+#include "layers/platform.h"
+
 #include <QRect>
 #include <QSize>
 

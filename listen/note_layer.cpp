@@ -1,0 +1,175 @@
+#include "listen/note_layer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace listen {
+
+namespace {
+
+constexpr double kFloorLog = 1e-3; // the least salience a state's likelihood sees
+
+// Log costs of the hidden state's moves.  A pluck of strength 1 makes a new note as cheap as
+// holding one; without a pluck, a new pitch must win for several frames to pay its way.
+// Silence to a pitch: a note never begins without a pluck (a steady hum, a note's release or a
+// slow swell does not start one), and costs nothing after a sure one.
+constexpr double kStartCost = 8.0;
+constexpr double kChangeCost = 9.0; // one pitch to another, without a pluck
+constexpr double kStopCost = 3.0;   // a pitch to silence
+// A pluck on the ringing pitch is a new note when the periodic power there has risen by this
+// (1 dB) over the frames it must hold: a string plucked again is louder than it was ringing.
+constexpr double kRepluckRise = 1.26;
+// A move that cannot happen (a note beginning without a pluck): far below anything a lifetime of
+// frames could add up, so no length of steady tone pays for it.
+constexpr double kImpossible = -1e12;
+
+} // namespace
+
+NoteLayer::NoteLayer(const NoteLayerParams& params)
+    : p_(params), pitches_(std::max(1, params.highestMidi - params.lowestMidi + 1)),
+      score_(static_cast<std::size_t>(pitches_) + 1, 0.0) {
+    score_[0] = 0.0;
+    for (int i = 1; i <= pitches_; ++i) {
+        score_[static_cast<std::size_t>(i)] = kImpossible; // listening starts in silence
+    }
+}
+
+std::vector<LayerNote> NoteLayer::push(const LayerFrame& frame) {
+    const std::size_t n = static_cast<std::size_t>(pitches_) + 1;
+    const double pluck = std::clamp(frame.pluck, 0.0, 1.0);
+    double voiced = 0.0;
+    for (int i = 0; i < pitches_ && i < static_cast<int>(frame.salience.size()); ++i) {
+        voiced = std::max(voiced, frame.salience[static_cast<std::size_t>(i)]);
+    }
+    // The best and second best pitch state before this frame, for the moves between pitches.
+    std::size_t first = 1;
+    std::size_t second = n > 2 ? 2 : 1;
+    for (std::size_t j = 1; j < n; ++j) {
+        if (score_[j] > score_[first]) {
+            second = first;
+            first = j;
+        } else if (j != first && (second == first || score_[j] > score_[second])) {
+            second = j;
+        }
+    }
+    Step step;
+    step.frame = frame;
+    step.from.assign(n, 0);
+    std::vector<double> next(n, 0.0);
+    // Silence: from silence, or a pitch stopping.
+    {
+        const double stay = score_[0];
+        const double stop = score_[first] - kStopCost;
+        next[0] = stay >= stop ? stay : stop;
+        step.from[0] = stay >= stop ? 0 : static_cast<int>(first);
+        next[0] += std::log(kFloorLog + (1.0 - voiced));
+    }
+    const double start = pluck <= 0.0 ? kImpossible : -kStartCost * (1.0 - pluck);
+    const double change = -kChangeCost * (1.0 - pluck);
+    for (std::size_t j = 1; j < n; ++j) {
+        double best = score_[j];
+        int from = static_cast<int>(j);
+        const double fromSilence = score_[0] + start;
+        if (fromSilence > best) {
+            best = fromSilence;
+            from = 0;
+        }
+        const std::size_t other = first == j ? second : first;
+        if (other != j && score_[other] + change > best) {
+            best = score_[other] + change;
+            from = static_cast<int>(other);
+        }
+        const double s = j - 1 < frame.salience.size() ? frame.salience[j - 1] : 0.0;
+        next[j] = best + std::log(kFloorLog + s);
+        step.from[j] = from;
+    }
+    const double top = *std::max_element(next.begin(), next.end());
+    for (double& v : next) {
+        v -= top;
+    }
+    score_ = next;
+    steps_.push_back(std::move(step));
+
+    std::vector<LayerNote> out;
+    if (static_cast<int>(steps_.size()) > p_.lagFrames) {
+        // Trace the best path back to the oldest frame kept: its state is decided.
+        int state =
+            static_cast<int>(std::max_element(score_.begin(), score_.end()) - score_.begin());
+        for (std::size_t k = steps_.size() - 1; k > 0; --k) {
+            state = steps_[k].from[static_cast<std::size_t>(state)];
+        }
+        decide(state, steps_.front(), out);
+        steps_.pop_front();
+    }
+    return out;
+}
+
+void NoteLayer::decide(int state, const Step& step, std::vector<LayerNote>& out) {
+    const LayerFrame& f = step.frame;
+    if (f.pluck >= 0.5) {
+        lastPluck_ = f.pluckSample;
+    }
+    const auto index = static_cast<std::size_t>(state - 1);
+    const bool plucked = f.pluck >= 0.5;
+    if (state == 0) {
+        runState_ = 0;
+        runFrames_ = 0;
+        runReported_ = false;
+        currentMidi_ = 0;
+        currentCents_ = 0.0;
+        return;
+    }
+    const double salience = index < f.salience.size() ? f.salience[index] : 0.0;
+    const double pitch = index < f.pitch.size() && f.pitch[index] > 0.0
+                             ? f.pitch[index]
+                             : static_cast<double>(p_.lowestMidi + state - 1);
+    const int64_t recent = f.endSample - 2 * p_.onsetBackSamples;
+    const int64_t onset =
+        lastPluck_ >= recent && lastPluck_ >= 0 ? lastPluck_ : f.endSample - p_.onsetBackSamples;
+    const double periodic = index < f.periodic.size() ? f.periodic[index] : 0.0;
+    if (state == runState_ && !(plucked && runReported_ && f.pluckSample > runOnset_)) {
+        ++runFrames_;
+    } else if (state == runState_) {
+        runFrames_ = 1;
+        runOnset_ = onset;
+        runReported_ = false;
+        runSalience_ = 0.0;
+        runReplucked_ = true;
+        runPluckPeriodic_ = periodic;
+    } else if (runState_ != 0 && !runReported_ && !plucked) {
+        // A pitch that did not hold, leading into this one without a pluck: a slide's first
+        // frets.  The note keeps its onset.
+        runState_ = state;
+        runFrames_ = 1;
+        runSalience_ = 0.0;
+        runReplucked_ = false;
+    } else {
+        runState_ = state;
+        runFrames_ = 1;
+        runOnset_ = onset;
+        runReported_ = false;
+        runSalience_ = 0.0;
+        runReplucked_ = false;
+    }
+    runSalience_ += salience;
+    runPitch_ = pitch;
+    if (!runReported_ && runFrames_ >= p_.holdFrames) {
+        runReported_ = true;
+        if (runReplucked_ && periodic < kRepluckRise * runPluckPeriodic_) {
+            return; // the ringing note goes on
+        }
+        LayerNote note;
+        note.onsetSample = runOnset_;
+        note.midi = p_.lowestMidi + state - 1;
+        note.cents = 100.0 * (runPitch_ - note.midi);
+        note.confidence = runSalience_ / runFrames_;
+        out.push_back(note);
+    }
+    if (runReported_) {
+        currentMidi_ = p_.lowestMidi + state - 1;
+        currentCents_ = 100.0 * (pitch - currentMidi_);
+    }
+}
+
+} // namespace listen

@@ -1,0 +1,166 @@
+#include "listen/scored.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace listen {
+
+namespace {
+
+// Blocks of the pluck envelope looked back over for the level a pluck rises from (16 ms at
+// 48 kHz): longer than an attack, shorter than the gap between notes at the fastest tempo.
+constexpr std::size_t kEnvelopeBack = 6;
+// A rise of this much over the least of those blocks is a sure pluck; half of it none.
+constexpr double kPluckRiseDb = 9.0;
+
+NoteLayerParams layerParams(const DetectorParams& p, int hop) {
+    NoteLayerParams lp;
+    lp.lowestMidi = p.lowestMidi;
+    lp.highestMidi = p.highestMidi;
+    // The frame's end lies about half a window after the onset of a note it shows first.
+    lp.onsetBackSamples = static_cast<int64_t>(hop) * 4;
+    return lp;
+}
+
+} // namespace
+
+ScoredDetector::ScoredDetector(const DetectorParams& params)
+    : p_(params), analyser_(params.sampleRate, params.lowestMidi, params.highestMidi),
+      layer_(layerParams(params, std::max(1, params.sampleRate * 256 / 48000))),
+      steady_(params.sampleRate), hop_(std::max(1, params.sampleRate * 256 / 48000)),
+      block_(std::max(1, hop_ / 2)),
+      dcCoeff_(1.0 - 2.0 * M_PI * 10.0 / std::max(8000, params.sampleRate)),
+      ring_(static_cast<std::size_t>(analyser_.window()), 0.0f),
+      frame_(static_cast<std::size_t>(analyser_.window()), 0.0f),
+      gatePower_(std::pow(10.0, params.gateDb / 10.0)) {}
+
+void ScoredDetector::ownClick(int64_t sample, bool /*accent*/) {
+    if (sample < 0) {
+        return;
+    }
+    clicks_.insert(std::upper_bound(clicks_.begin(), clicks_.end(), sample), sample);
+    while (clicks_.size() > 64) {
+        clicks_.pop_front();
+    }
+}
+
+bool ScoredDetector::nearClick(int64_t sample) const {
+    const double rate = p_.sampleRate;
+    const auto slack = static_cast<int64_t>(p_.clickSlackMs * rate / 1000.0);
+    const auto length = static_cast<int64_t>(p_.clickMs * rate / 1000.0);
+    for (const int64_t c : clicks_) {
+        if (sample >= c - slack && sample <= c + length) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void ScoredDetector::block(int64_t start, double energy) {
+    if (!envelope_.empty()) {
+        const double before = *std::min_element(envelope_.begin(), envelope_.end());
+        const double base = std::max({before, gatePower_, steady_.noiseFloor()});
+        if (energy > base && energy > gatePower_) {
+            const double riseDb = 10.0 * std::log10(energy / base);
+            double strength =
+                std::clamp((riseDb - kPluckRiseDb / 2) / (kPluckRiseDb / 2), 0.0, 1.0);
+            // The program's own click rises as sharply as a pluck: over one, only a rise that
+            // leaves no doubt counts, and as the half of it.
+            if (strength > 0.0 && nearClick(start)) {
+                strength *= 0.5;
+            }
+            if (strength > hopPluck_) {
+                hopPluck_ = strength;
+                hopPluckSample_ = start;
+            }
+        }
+    }
+    envelope_.push_back(energy);
+    if (envelope_.size() > kEnvelopeBack) {
+        envelope_.pop_front();
+    }
+}
+
+std::vector<DetectedNote> ScoredDetector::feed(const float* samples, std::size_t count) {
+    std::vector<DetectedNote> out;
+    if (!samples) {
+        return out;
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        const double x = std::isfinite(samples[i]) ? std::clamp(samples[i], -8.0f, 8.0f) : 0.0f;
+        dcOut_ = x - dcIn_ + dcCoeff_ * dcOut_;
+        dcIn_ = x;
+        const float y = steady_.filter(static_cast<float>(dcOut_));
+        ring_[ringPos_] = y;
+        ringPos_ = (ringPos_ + 1) % ring_.size();
+        ++fed_;
+        blockEnergy_ += static_cast<double>(y) * y;
+        if (++inBlock_ == block_) {
+            block(fed_ - block_, blockEnergy_ / block_);
+            blockEnergy_ = 0.0;
+            inBlock_ = 0;
+        }
+        if (++sinceHop_ == hop_) {
+            sinceHop_ = 0;
+            hop(out);
+        }
+    }
+    return out;
+}
+
+void ScoredDetector::hop(std::vector<DetectedNote>& out) {
+    const std::size_t w = ring_.size();
+    std::copy(ring_.begin() + static_cast<std::ptrdiff_t>(ringPos_), ring_.end(), frame_.begin());
+    std::copy(ring_.begin(), ring_.begin() + static_cast<std::ptrdiff_t>(ringPos_),
+              frame_.begin() + static_cast<std::ptrdiff_t>(w - ringPos_));
+    const FrameEvidence evidence = analyser_.analyse(frame_.data());
+    levelDb_ = evidence.power > 1e-12 ? 10.0 * std::log10(evidence.power) : -120.0;
+
+    const int pitches = p_.highestMidi - p_.lowestMidi + 1;
+    LayerFrame frame;
+    frame.endSample = fed_;
+    frame.salience.assign(static_cast<std::size_t>(pitches), 0.0);
+    frame.pitch.assign(static_cast<std::size_t>(pitches), 0.0);
+    frame.periodic.assign(static_cast<std::size_t>(pitches), 0.0);
+    for (const PitchCandidate& c : evidence.candidates) {
+        const int midi = static_cast<int>(std::lround(c.midi));
+        if (midi < p_.lowestMidi || midi > p_.highestMidi) {
+            continue;
+        }
+        const auto i = static_cast<std::size_t>(midi - p_.lowestMidi);
+        const double value = c.clarity * std::clamp(c.own / kOwnShare, 0.0, 1.0);
+        if (value > frame.salience[i]) {
+            frame.salience[i] = value;
+            frame.pitch[i] = c.midi;
+            frame.periodic[i] = evidence.power * std::max(c.clarity, 0.0);
+        }
+    }
+    // The noise floor is no note: a frame only a little above it has little of one.
+    const double noise = steady_.noiseFloor();
+    const double voicing = evidence.power <= gatePower_
+                               ? 0.0
+                               : std::clamp(1.0 - 2.0 * noise / evidence.power, 0.0, 1.0);
+    for (double& s : frame.salience) {
+        s *= voicing;
+    }
+    steady_.addPower(evidence.power);
+    frame.pluck = hopPluck_;
+    frame.pluckSample = hopPluckSample_;
+    hopPluck_ = 0.0;
+
+    for (const LayerNote& n : layer_.push(frame)) {
+        DetectedNote note;
+        note.onsetSample = std::max<int64_t>(0, n.onsetSample);
+        note.midi = n.midi;
+        note.cents = n.cents;
+        note.confidence = n.confidence;
+        note.levelDb = levelDb_;
+        out.push_back(note);
+    }
+    const int64_t old = fed_ - static_cast<int64_t>(10 * w);
+    while (!clicks_.empty() && clicks_.front() < old) {
+        clicks_.pop_front();
+    }
+}
+
+} // namespace listen

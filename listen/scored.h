@@ -1,0 +1,60 @@
+// The scored note model: the stages of frames.h and note_layer.h put together over a stream.
+// Samples in (any block size), notes out with their onset's sample position.  NoteDetector runs
+// it when its parameters ask for the "scored" model.
+#pragma once
+
+#include "layers/listen.h"
+#include "listen/detector.h"
+#include "listen/frames.h"
+#include "listen/note_layer.h"
+#include "listen/steady.h"
+
+#include <cstdint>
+#include <deque>
+#include <vector>
+
+namespace listen {
+
+class ScoredDetector {
+public:
+    explicit ScoredDetector(const DetectorParams& params);
+    std::vector<DetectedNote> feed(const float* samples, std::size_t count);
+    void ownClick(int64_t sample, bool accent);
+    double levelDb() const { return levelDb_; }
+    int currentMidi() const { return layer_.currentMidi(); }
+    double currentCents() const { return layer_.currentCents(); }
+    int64_t samplesFed() const { return fed_; }
+    int hopSize() const { return hop_; }
+    int window() const { return analyser_.window(); }
+
+private:
+    void hop(std::vector<DetectedNote>& out);
+    void block(int64_t start, double energy);
+    bool nearClick(int64_t sample) const;
+
+    DetectorParams p_;
+    FrameAnalyser analyser_;
+    NoteLayer layer_;
+    SteadyTones steady_;
+    int hop_;
+    int block_; // the pluck envelope's step: half a hop
+    // A one-pole high-pass at 10 Hz: a DC offset or a slow drift is no part of a note.
+    double dcCoeff_;
+    double dcIn_ = 0.0;
+    double dcOut_ = 0.0;
+    std::vector<float> ring_; // the last window() samples, oldest at ringPos_
+    std::size_t ringPos_ = 0;
+    std::vector<float> frame_;
+    int64_t fed_ = 0;
+    int sinceHop_ = 0;
+    double blockEnergy_ = 0.0;
+    int inBlock_ = 0;
+    std::deque<double> envelope_; // the last blocks' mean squares
+    double hopPluck_ = 0.0;
+    int64_t hopPluckSample_ = 0;
+    double levelDb_ = -120.0;
+    std::deque<int64_t> clicks_;
+    double gatePower_;
+};
+
+} // namespace listen

@@ -1,0 +1,187 @@
+#include "listen/steady.h"
+
+#include <aubio/aubio.h>
+
+#include <algorithm>
+#include <cmath>
+
+namespace listen {
+
+namespace {
+
+constexpr double kLowestLineHz = 25.0;
+constexpr double kHighestLineHz = 1000.0;
+// A line stands this far over the spectrum around it (the median of the bins nearby): hum at
+// -40 dBFS under nothing but noise stands 40 dB and more, a harmonic of a note in a chord of
+// them stands less and is not steady anyway.
+constexpr double kProminenceDb = 12.0;
+// The notch's width: narrow enough to leave a note a semitone away alone at the lowest string
+// (E1 and F1 lie 2.4 Hz apart), wide enough for the mains' own drift.
+constexpr double kNotchHz = 2.0;
+constexpr std::size_t kMostNotches = 16;
+constexpr int kNeighbours = 15;
+
+} // namespace
+
+struct SteadyTones::Spectrum {
+    explicit Spectrum(uint_t size)
+        : n(size), fft(new_aubio_fft(size)), in(new_fvec(size)), out(new_cvec(size)), window(size) {
+        for (uint_t i = 0; i < size; ++i) {
+            window[i] = static_cast<float>(0.5 - 0.5 * std::cos(2.0 * M_PI * i / size));
+        }
+    }
+    ~Spectrum() {
+        del_cvec(out);
+        del_fvec(in);
+        if (fft) {
+            del_aubio_fft(fft);
+        }
+    }
+    Spectrum(const Spectrum&) = delete;
+    Spectrum& operator=(const Spectrum&) = delete;
+    uint_t n;
+    aubio_fft_t* fft;
+    fvec_t* in;
+    cvec_t* out;
+    std::vector<float> window;
+};
+
+SteadyTones::SteadyTones(int sampleRate)
+    : rate_(std::max(8000, sampleRate)), lookEvery_(std::max(1, rate_ / 10)) {
+    uint_t size = 1;
+    while (size < static_cast<uint_t>(rate_ / 3)) {
+        size *= 2;
+    }
+    spectrum_ = std::make_unique<Spectrum>(size);
+    recent_.assign(size, 0.0f);
+}
+
+SteadyTones::~SteadyTones() = default;
+
+std::vector<double> SteadyTones::lines() const {
+    std::vector<double> out;
+    for (const Notch& n : notches_) {
+        out.push_back(n.hz);
+    }
+    return out;
+}
+
+float SteadyTones::filter(float x) {
+    recent_[recentPos_] = x;
+    recentPos_ = (recentPos_ + 1) % recent_.size();
+    if (++sinceLook_ >= lookEvery_) {
+        sinceLook_ = 0;
+        look();
+    }
+    double y = x;
+    for (Notch& n : notches_) {
+        const double out = n.b0 * y + n.b1 * n.x1 + n.b2 * n.x2 - n.a1 * n.y1 - n.a2 * n.y2;
+        n.x2 = n.x1;
+        n.x1 = y;
+        n.y2 = n.y1;
+        n.y1 = out;
+        y = out;
+    }
+    return static_cast<float>(y);
+}
+
+void SteadyTones::addPower(double power) {
+    blockMin_ = blockMin_ < 0.0 ? power : std::min(blockMin_, power);
+    if (++inBlock_ < powersPerBlock_) {
+        return;
+    }
+    powers_.push_back(blockMin_);
+    if (powers_.size() > 8) {
+        powers_.pop_front();
+    }
+    noise_ = *std::min_element(powers_.begin(), powers_.end());
+    blockMin_ = -1.0;
+    inBlock_ = 0;
+}
+
+void SteadyTones::look() {
+    Spectrum& s = *spectrum_;
+    for (uint_t i = 0; i < s.n; ++i) {
+        s.in->data[i] = recent_[(recentPos_ + i) % s.n] * s.window[i];
+    }
+    aubio_fft_do(s.fft, s.in, s.out);
+    const double binHz = static_cast<double>(rate_) / s.n;
+    const auto top = static_cast<std::size_t>(
+        std::min<double>(kHighestLineHz / binHz + kNeighbours, s.n / 2 - 1));
+    std::vector<float> db(top + 1);
+    for (std::size_t k = 0; k <= top; ++k) {
+        db[k] = static_cast<float>(20.0 * std::log10(s.out->norm[k] + 1e-9));
+    }
+    looks_.push_back(db);
+    const auto keep = static_cast<std::size_t>(kSteadySeconds * 10.0);
+    if (looks_.size() > keep) {
+        looks_.pop_front();
+    }
+    const auto around = [&](std::size_t k) {
+        std::vector<float> near;
+        for (int d = -kNeighbours; d <= kNeighbours; ++d) {
+            const auto j = static_cast<std::ptrdiff_t>(k) + d;
+            if (j >= 0 && j <= static_cast<std::ptrdiff_t>(top) && std::abs(d) > 2) {
+                near.push_back(db[static_cast<std::size_t>(j)]);
+            }
+        }
+        std::nth_element(near.begin(), near.begin() + static_cast<std::ptrdiff_t>(near.size() / 2),
+                         near.end());
+        return near[near.size() / 2];
+    };
+
+    // The lines being taken out: still there, or gone for as long as a line must hold.
+    for (Notch& n : notches_) {
+        const auto k = static_cast<std::size_t>(std::lround(n.hz / binHz));
+        const bool there = k <= top && db[k] >= around(k) + kProminenceDb / 2;
+        n.missing = there ? 0 : n.missing + 1;
+    }
+    notches_.erase(
+        std::remove_if(notches_.begin(), notches_.end(),
+                       [&](const Notch& n) { return n.missing > static_cast<int>(keep); }),
+        notches_.end());
+    if (looks_.size() < keep) {
+        return;
+    }
+    const auto first = static_cast<std::size_t>(std::ceil(kLowestLineHz / binHz));
+    const auto last = static_cast<std::size_t>(kHighestLineHz / binHz);
+    for (std::size_t k = std::max<std::size_t>(first, 1); k <= last && k < top; ++k) {
+        if (db[k] < db[k - 1] || db[k] < db[k + 1] || db[k] < around(k) + kProminenceDb) {
+            continue;
+        }
+        float lo = db[k];
+        float hi = db[k];
+        for (const auto& l : looks_) {
+            lo = std::min(lo, l[k]);
+            hi = std::max(hi, l[k]);
+        }
+        if (hi - lo > kSteadyDb) {
+            continue;
+        }
+        const double a = db[k - 1];
+        const double b = db[k];
+        const double c = db[k + 1];
+        const double denom = a - 2.0 * b + c;
+        const double shift = denom < 0.0 ? std::clamp(0.5 * (a - c) / denom, -0.5, 0.5) : 0.0;
+        const double hz = (static_cast<double>(k) + shift) * binHz;
+        const bool known = std::any_of(notches_.begin(), notches_.end(), [&](const Notch& n) {
+            return std::abs(n.hz - hz) < 1.5 * binHz;
+        });
+        if (known || notches_.size() >= kMostNotches) {
+            continue;
+        }
+        Notch n;
+        n.hz = hz;
+        const double w0 = 2.0 * M_PI * hz / rate_;
+        const double alpha = std::sin(w0) / (2.0 * (hz / kNotchHz));
+        const double a0 = 1.0 + alpha;
+        n.b0 = 1.0 / a0;
+        n.b1 = -2.0 * std::cos(w0) / a0;
+        n.b2 = 1.0 / a0;
+        n.a1 = -2.0 * std::cos(w0) / a0;
+        n.a2 = (1.0 - alpha) / a0;
+        notches_.push_back(n);
+    }
+}
+
+} // namespace listen

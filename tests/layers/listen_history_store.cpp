@@ -1,0 +1,2 @@
+// Built by the listen layer: must not compile.
+#include "history/store.h"

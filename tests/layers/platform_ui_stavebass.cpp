@@ -1,0 +1,2 @@
+// Built by the platform layer: must not compile.
+#include "ui/stavebass.h"

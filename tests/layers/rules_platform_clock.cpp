@@ -1,0 +1,2 @@
+// Built by the rules layer: must not compile.
+#include "platform/clock.h"
