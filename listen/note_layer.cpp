@@ -23,6 +23,9 @@ constexpr double kRepluckRise = 1.26;
 // A move that cannot happen (a note beginning without a pluck): far below anything a lifetime of
 // frames could add up, so no length of steady tone pays for it.
 constexpr double kImpossible = -1e12;
+// A pluck this sure places a note's onset and may start the ringing pitch again (whether it
+// does is the periodic power's rise to say): a rise of about 4 dB over the period before.
+constexpr double kPlucked = 0.2;
 
 } // namespace
 
@@ -37,7 +40,16 @@ NoteLayer::NoteLayer(const NoteLayerParams& params)
 
 std::vector<LayerNote> NoteLayer::push(const LayerFrame& frame) {
     const std::size_t n = static_cast<std::size_t>(pitches_) + 1;
-    const double pluck = std::clamp(frame.pluck, 0.0, 1.0);
+    if (frame.pluck > 0.0) {
+        plucks_.push_back({frame.pluckSample, std::min(frame.pluck, 1.0)});
+    }
+    while (!plucks_.empty() && plucks_.front().sample < frame.endSample - p_.pluckMemorySamples) {
+        plucks_.pop_front();
+    }
+    double pluck = 0.0;
+    for (const Pluck& k : plucks_) {
+        pluck = std::max(pluck, k.strength);
+    }
     double voiced = 0.0;
     for (int i = 0; i < pitches_ && i < static_cast<int>(frame.salience.size()); ++i) {
         voiced = std::max(voiced, frame.salience[static_cast<std::size_t>(i)]);
@@ -107,36 +119,51 @@ std::vector<LayerNote> NoteLayer::push(const LayerFrame& frame) {
 
 void NoteLayer::decide(int state, const Step& step, std::vector<LayerNote>& out) {
     const LayerFrame& f = step.frame;
-    if (f.pluck >= 0.5) {
+    if (f.pluck >= kPlucked) {
         lastPluck_ = f.pluckSample;
     }
     const auto index = static_cast<std::size_t>(state - 1);
-    const bool plucked = f.pluck >= 0.5;
+    const bool plucked = f.pluck >= kPlucked;
     if (state == 0) {
         runState_ = 0;
         runFrames_ = 0;
         runReported_ = false;
         currentMidi_ = 0;
         currentCents_ = 0.0;
+        history_.clear();
         return;
     }
     const double salience = index < f.salience.size() ? f.salience[index] : 0.0;
     const double pitch = index < f.pitch.size() && f.pitch[index] > 0.0
                              ? f.pitch[index]
                              : static_cast<double>(p_.lowestMidi + state - 1);
-    const int64_t recent = f.endSample - 2 * p_.onsetBackSamples;
+    const int64_t recent = f.endSample - p_.pluckMemorySamples;
     const int64_t onset =
         lastPluck_ >= recent && lastPluck_ >= 0 ? lastPluck_ : f.endSample - p_.onsetBackSamples;
     const double periodic = index < f.periodic.size() ? f.periodic[index] : 0.0;
-    if (state == runState_ && !(plucked && runReported_ && f.pluckSample > runOnset_)) {
+    // The same pitch plucked again: not within a frame's length of its onset, where the note's
+    // own attack still fills the frames and no rise can tell a second pluck from it.
+    const bool again =
+        plucked && runReported_ && f.pluckSample >= runOnset_ + p_.pluckMemorySamples;
+    if (state == runState_ && !again) {
         ++runFrames_;
+        if (plucked && !runReported_ && f.pluckSample < runOnset_) {
+            runOnset_ = f.pluckSample; // the pluck came to light after its note's first frames
+        }
     } else if (state == runState_) {
         runFrames_ = 1;
         runOnset_ = onset;
         runReported_ = false;
         runSalience_ = 0.0;
         runReplucked_ = true;
-        runPluckPeriodic_ = periodic;
+        // What the ringing pitch had before the pluck: the frames after it hold some of the
+        // new attack already.
+        runPluckPeriodic_ = history_.empty() ? periodic : history_.front().second;
+        for (const auto& [end, power] : history_) {
+            if (end <= f.pluckSample) {
+                runPluckPeriodic_ = power;
+            }
+        }
     } else if (runState_ != 0 && !runReported_ && !plucked) {
         // A pitch that did not hold, leading into this one without a pluck: a slide's first
         // frets.  The note keeps its onset.
@@ -151,6 +178,14 @@ void NoteLayer::decide(int state, const Step& step, std::vector<LayerNote>& out)
         runReported_ = false;
         runSalience_ = 0.0;
         runReplucked_ = false;
+    }
+    if (!history_.empty() && runState_ != historyState_) {
+        history_.clear();
+    }
+    historyState_ = runState_;
+    history_.emplace_back(f.endSample, periodic);
+    if (history_.size() > 64) {
+        history_.pop_front();
     }
     runSalience_ += salience;
     runPitch_ = pitch;

@@ -16,6 +16,7 @@
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <utility>
 #include <vector>
 
 namespace listen {
@@ -49,6 +50,9 @@ struct NoteLayerParams {
     // Frames a pitch must hold to be a note: shorter is a slide's passing fret, a ghost note's
     // thud or a click.
     int holdFrames = 4;
+    // How long after a pluck the frames may first show its note (about a frame's length): a
+    // note may begin, or take over from a ringing one cheaply, for this long after it.
+    int64_t pluckMemorySamples = 4096;
     // Where the frames show the note first (the frame ends this many samples after the pluck),
     // for a note that comes without a pluck.
     int64_t onsetBackSamples = 1024;
@@ -86,6 +90,14 @@ private:
     bool runReplucked_ = false;
     double runPluckPeriodic_ = 0.0;
     int64_t lastPluck_ = -1;
+    struct Pluck {
+        int64_t sample;
+        double strength;
+    };
+    std::deque<Pluck> plucks_; // those within the memory
+    // The periodic power of the pitch held over its last frames (frame end, power).
+    std::deque<std::pair<int64_t, double>> history_;
+    int historyState_ = 0;
     int currentMidi_ = 0;
     double currentCents_ = 0.0;
 };

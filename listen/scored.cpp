@@ -7,18 +7,21 @@ namespace listen {
 
 namespace {
 
-// Blocks of the pluck envelope looked back over for the level a pluck rises from (16 ms at
-// 48 kHz): longer than an attack, shorter than the gap between notes at the fastest tempo.
-constexpr std::size_t kEnvelopeBack = 6;
-// A rise of this much over the least of those blocks is a sure pluck; half of it none.
-constexpr double kPluckRiseDb = 9.0;
+// A pluck is a rise of the input's energy measured over a period of the lowest note (so that a
+// low note's own waveform does not swing it): the energy over the last period against the period
+// before.  A rise of this much is a sure pluck, half of it none; a string plucked again while it
+// rings rises by a few dB at least.
+constexpr double kPluckRiseDb = 6.0;
 
-NoteLayerParams layerParams(const DetectorParams& p, int hop) {
+NoteLayerParams layerParams(const DetectorParams& p, int hop, int64_t window) {
     NoteLayerParams lp;
     lp.lowestMidi = p.lowestMidi;
     lp.highestMidi = p.highestMidi;
-    // The frame's end lies about half a window after the onset of a note it shows first.
-    lp.onsetBackSamples = static_cast<int64_t>(hop) * 4;
+    (void)hop;
+    // A note's pitch shows in the frames within a window of its pluck, and at the latest when
+    // the window is half full of it.
+    lp.pluckMemorySamples = window;
+    lp.onsetBackSamples = window / 2;
     return lp;
 }
 
@@ -26,9 +29,11 @@ NoteLayerParams layerParams(const DetectorParams& p, int hop) {
 
 ScoredDetector::ScoredDetector(const DetectorParams& params)
     : p_(params), analyser_(params.sampleRate, params.lowestMidi, params.highestMidi),
-      layer_(layerParams(params, std::max(1, params.sampleRate * 256 / 48000))),
+      layer_(layerParams(params, std::max(1, params.sampleRate * 256 / 48000), analyser_.window())),
       steady_(params.sampleRate), hop_(std::max(1, params.sampleRate * 256 / 48000)),
       block_(std::max(1, hop_ / 2)),
+      spanBlocks_(static_cast<std::size_t>(std::ceil(
+          params.sampleRate / (440.0 * std::pow(2.0, (params.lowestMidi - 69) / 12.0)) / block_))),
       dcCoeff_(1.0 - 2.0 * M_PI * 10.0 / std::max(8000, params.sampleRate)),
       ring_(static_cast<std::size_t>(analyser_.window()), 0.0f),
       frame_(static_cast<std::size_t>(analyser_.window()), 0.0f),
@@ -57,27 +62,59 @@ bool ScoredDetector::nearClick(int64_t sample) const {
 }
 
 void ScoredDetector::block(int64_t start, double energy) {
-    if (!envelope_.empty()) {
-        const double before = *std::min_element(envelope_.begin(), envelope_.end());
-        const double base = std::max({before, gatePower_, steady_.noiseFloor()});
-        if (energy > base && energy > gatePower_) {
-            const double riseDb = 10.0 * std::log10(energy / base);
-            double strength =
-                std::clamp((riseDb - kPluckRiseDb / 2) / (kPluckRiseDb / 2), 0.0, 1.0);
-            // The program's own click rises as sharply as a pluck: over one, only a rise that
-            // leaves no doubt counts, and as the half of it.
-            if (strength > 0.0 && nearClick(start)) {
-                strength *= 0.5;
-            }
-            if (strength > hopPluck_) {
-                hopPluck_ = strength;
-                hopPluckSample_ = start;
-            }
+    envelope_.push_back(energy);
+    if (envelope_.size() > 2 * spanBlocks_) {
+        envelope_.pop_front();
+    }
+    if (envelope_.size() < 2 * spanBlocks_) {
+        return;
+    }
+    double past = 0.0;
+    double present = 0.0;
+    for (std::size_t i = 0; i < spanBlocks_; ++i) {
+        past += envelope_[i];
+        present += envelope_[i + spanBlocks_];
+    }
+    past /= static_cast<double>(spanBlocks_);
+    present /= static_cast<double>(spanBlocks_);
+    // Where the present period begins: the pluck's place when this rise is the greatest.
+    const int64_t boundary = start + block_ - static_cast<int64_t>(spanBlocks_) * block_;
+    // Below the gate or near the noise floor nothing is plucked.
+    const bool heard = present > gatePower_ && present > 2.0 * steady_.noiseFloor();
+    const double base = std::max(past, 1e-12);
+    double strength = 0.0;
+    double riseDb = 0.0;
+    if (heard && present > base) {
+        riseDb = 10.0 * std::log10(present / base);
+        strength = std::clamp((riseDb - kPluckRiseDb / 2) / (kPluckRiseDb / 2), 0.0, 1.0);
+        // The program's own click rises as sharply as a pluck: over one, only a rise that
+        // leaves no doubt counts, and as the half of it.
+        if (strength > 0.0 && nearClick(boundary)) {
+            strength *= 0.5;
         }
     }
-    envelope_.push_back(energy);
-    if (envelope_.size() > kEnvelopeBack) {
-        envelope_.pop_front();
+    // One pluck a rise: the greatest strength while it lasts, given once the rise has passed
+    // (fallen to half of it, or held for a period); the rise's tail, seen from the boundaries
+    // after it, is no new pluck.
+    if (boundary < quietUntil_) {
+        return;
+    }
+    // The place is where the rise itself is greatest (from silence every rise is a sure pluck,
+    // and the greatest is where the present period holds the whole attack).
+    if (strength > 0.0 && riseDb > risingDb_) {
+        rising_ = std::max(rising_, strength);
+        risingDb_ = riseDb;
+        risingSample_ = boundary;
+    } else if (rising_ > 0.0 &&
+               (riseDb < risingDb_ - kPluckRiseDb / 2 ||
+                boundary - risingSample_ >= static_cast<int64_t>(spanBlocks_) * block_)) {
+        if (rising_ > hopPluck_) {
+            hopPluck_ = rising_;
+            hopPluckSample_ = risingSample_;
+        }
+        rising_ = 0.0;
+        risingDb_ = 0.0;
+        quietUntil_ = risingSample_ + static_cast<int64_t>(spanBlocks_) * block_ / 2;
     }
 }
 

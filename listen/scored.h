@@ -37,7 +37,8 @@ private:
     NoteLayer layer_;
     SteadyTones steady_;
     int hop_;
-    int block_; // the pluck envelope's step: half a hop
+    int block_;              // the pluck envelope's step: half a hop
+    std::size_t spanBlocks_; // blocks in a period of the lowest note
     // A one-pole high-pass at 10 Hz: a DC offset or a slow drift is no part of a note.
     double dcCoeff_;
     double dcIn_ = 0.0;
@@ -49,7 +50,11 @@ private:
     int sinceHop_ = 0;
     double blockEnergy_ = 0.0;
     int inBlock_ = 0;
-    std::deque<double> envelope_; // the last blocks' mean squares
+    std::deque<double> envelope_; // the last two periods' blocks' mean squares
+    double rising_ = 0.0;         // the strongest pluck of the rise going on
+    double risingDb_ = 0.0;
+    int64_t risingSample_ = 0;
+    int64_t quietUntil_ = 0;
     double hopPluck_ = 0.0;
     int64_t hopPluckSample_ = 0;
     double levelDb_ = -120.0;
