@@ -26,6 +26,11 @@ constexpr double kImpossible = -1e12;
 // A pluck this sure places a note's onset and may start the ringing pitch again (whether it
 // does is the periodic power's rise to say): a rise of about 4 dB over the period before.
 constexpr double kPlucked = 0.2;
+// A note is named once its pitch has settled within this over the frames it must hold: a slide
+// moves by more (two frets in 60 ms is 20 cents a frame), vibrato of 20 cents at 5 Hz by less.
+constexpr double kSettledCents = 30.0;
+// Without a pluck, a new pitch more than 15 dB under the note it follows is that note's tail.
+constexpr double kTail = 0.03;
 
 } // namespace
 
@@ -119,8 +124,12 @@ std::vector<LayerNote> NoteLayer::push(const LayerFrame& frame) {
 
 void NoteLayer::decide(int state, const Step& step, std::vector<LayerNote>& out) {
     const LayerFrame& f = step.frame;
-    if (f.pluck >= kPlucked) {
+    // Any rise places an onset, even one too small to say a ringing string was plucked again
+    // (a note played into a louder ringing one).
+    if (f.pluck > 0.0 &&
+        (lastPluck_ < f.endSample - p_.pluckMemorySamples || f.pluck >= lastPluckStrength_)) {
         lastPluck_ = f.pluckSample;
+        lastPluckStrength_ = f.pluck;
     }
     const auto index = static_cast<std::size_t>(state - 1);
     const bool plucked = f.pluck >= kPlucked;
@@ -131,6 +140,13 @@ void NoteLayer::decide(int state, const Step& step, std::vector<LayerNote>& out)
         currentMidi_ = 0;
         currentCents_ = 0.0;
         history_.clear();
+        return;
+    }
+    const double periodicHere = index < f.periodic.size() ? f.periodic[index] : 0.0;
+    if (state != runState_ && runState_ != 0 && runReported_ && !plucked &&
+        periodicHere < kTail * runPeak_) {
+        // Another pitch, without a pluck and far under the note: the note's release tail (or
+        // what rings through the filters after it), no note of its own.
         return;
     }
     const double salience = index < f.salience.size() ? f.salience[index] : 0.0;
@@ -187,9 +203,20 @@ void NoteLayer::decide(int state, const Step& step, std::vector<LayerNote>& out)
     if (history_.size() > 64) {
         history_.pop_front();
     }
+    if (runFrames_ == 1) {
+        runPeak_ = 0.0;
+        runPitches_.clear();
+    }
+    runPeak_ = std::max(runPeak_, periodic);
+    runPitches_.push_back(pitch);
+    if (runPitches_.size() > static_cast<std::size_t>(p_.holdFrames)) {
+        runPitches_.pop_front();
+    }
+    const auto [low, high] = std::minmax_element(runPitches_.begin(), runPitches_.end());
+    const bool settled = 100.0 * (*high - *low) <= kSettledCents;
     runSalience_ += salience;
     runPitch_ = pitch;
-    if (!runReported_ && runFrames_ >= p_.holdFrames) {
+    if (!runReported_ && runFrames_ >= p_.holdFrames && settled) {
         runReported_ = true;
         if (runReplucked_ && periodic < kRepluckRise * runPluckPeriodic_) {
             return; // the ringing note goes on

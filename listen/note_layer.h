@@ -90,6 +90,9 @@ private:
     bool runReplucked_ = false;
     double runPluckPeriodic_ = 0.0;
     int64_t lastPluck_ = -1;
+    double lastPluckStrength_ = 0.0;
+    double runPeak_ = 0.0;          // the held pitch's greatest periodic power
+    std::deque<double> runPitches_; // its last frames' pitches
     struct Pluck {
         int64_t sample;
         double strength;

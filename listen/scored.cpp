@@ -114,7 +114,7 @@ void ScoredDetector::block(int64_t start, double energy) {
         }
         rising_ = 0.0;
         risingDb_ = 0.0;
-        quietUntil_ = risingSample_ + static_cast<int64_t>(spanBlocks_) * block_ / 2;
+        quietUntil_ = risingSample_ + static_cast<int64_t>(spanBlocks_) * block_;
     }
 }
 

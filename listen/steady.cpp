@@ -112,7 +112,12 @@ void SteadyTones::look() {
     for (std::size_t k = 0; k <= top; ++k) {
         db[k] = static_cast<float>(20.0 * std::log10(s.out->norm[k] + 1e-9));
     }
+    std::vector<float> phase(top + 1);
+    for (std::size_t k = 0; k <= top; ++k) {
+        phase[k] = s.out->phas[k];
+    }
     looks_.push_back(db);
+    std::swap(lastPhase_, phase); // phase now holds the previous look's
     const auto keep = static_cast<std::size_t>(kSteadySeconds * 10.0);
     if (looks_.size() > keep) {
         looks_.pop_front();
@@ -149,13 +154,17 @@ void SteadyTones::look() {
         if (db[k] < db[k - 1] || db[k] < db[k + 1] || db[k] < around(k) + kProminenceDb) {
             continue;
         }
-        float lo = db[k];
-        float hi = db[k];
+        // Steady: the line's lower half holds its level.  A pluck's broadband attack only adds
+        // to a bin for a look or two; a note's own line swings with every pluck's decay.
+        std::vector<float> levels;
+        levels.reserve(looks_.size());
         for (const auto& l : looks_) {
-            lo = std::min(lo, l[k]);
-            hi = std::max(hi, l[k]);
+            levels.push_back(l[k]);
         }
-        if (hi - lo > kSteadyDb) {
+        std::sort(levels.begin(), levels.end());
+        const float lo = levels[levels.size() / 10];
+        const float mid = levels[levels.size() / 2];
+        if (mid - lo > kSteadyDb || db[k] < mid - kSteadyDb) {
             continue;
         }
         const double a = db[k - 1];
@@ -163,7 +172,21 @@ void SteadyTones::look() {
         const double c = db[k + 1];
         const double denom = a - 2.0 * b + c;
         const double shift = denom < 0.0 ? std::clamp(0.5 * (a - c) / denom, -0.5, 0.5) : 0.0;
-        const double hz = (static_cast<double>(k) + shift) * binHz;
+        double hz = (static_cast<double>(k) + shift) * binHz;
+        // The phase's advance since the last look gives the line's frequency to a small
+        // fraction of a bin (the notch must sit within a tenth of its width of the hum): the
+        // bin's estimate is within half a bin, which the advance over a tenth of a second
+        // settles unambiguously.
+        if (phase.size() > k) {
+            const double hop = lookEvery_;
+            const double expected = 2.0 * M_PI * hz * hop / rate_;
+            double d = lastPhase_[k] - phase[k] - expected;
+            d -= 2.0 * M_PI * std::round(d / (2.0 * M_PI));
+            const double refined = hz + d * rate_ / (2.0 * M_PI * hop);
+            if (std::abs(refined - hz) < binHz) {
+                hz = refined;
+            }
+        }
         const bool known = std::any_of(notches_.begin(), notches_.end(), [&](const Notch& n) {
             return std::abs(n.hz - hz) < 1.5 * binHz;
         });

@@ -54,6 +54,7 @@ private:
     int sinceLook_ = 0;
     int lookEvery_;
     std::deque<std::vector<float>> looks_; // dB per bin, one a look
+    std::vector<float> lastPhase_;         // the last look's phase per bin
     std::vector<Notch> notches_;
     std::deque<double> powers_;
     double noise_ = 0.0;

@@ -57,7 +57,7 @@ std::vector<listen::LayerNote> run(const std::vector<Stretch>& stretches) {
                 const auto k = static_cast<std::size_t>(midi - kLow);
                 f.salience[k] = salience;
                 f.pitch[k] = midi + 0.1;
-                if (i == 0 && s.pluck > 0.0) {
+                if (i == 0) {
                     periodic[k] = std::max(periodic[k], 0.01);
                 }
             }
