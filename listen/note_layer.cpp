@@ -27,8 +27,9 @@ constexpr double kImpossible = -1e12;
 // does is the periodic power's rise to say): a rise of about 4 dB over the period before.
 constexpr double kPlucked = 0.2;
 // A note is named once its pitch has settled within this over the frames it must hold: a slide
-// moves by more (two frets in 60 ms is 20 cents a frame), vibrato of 20 cents at 5 Hz by less.
-constexpr double kSettledCents = 30.0;
+// of two frets in 60 ms moves the frames' pitch (each a window long, so they lag and smooth it)
+// by 7 cents a frame, 20 over the four; vibrato of 20 cents at 5 Hz by 10 at most.
+constexpr double kSettledCents = 15.0;
 // Without a pluck, a new pitch more than 15 dB under the note it follows is that note's tail.
 constexpr double kTail = 0.03;
 
@@ -48,12 +49,16 @@ std::vector<LayerNote> NoteLayer::push(const LayerFrame& frame) {
     if (frame.pluck > 0.0) {
         plucks_.push_back({frame.pluckSample, std::min(frame.pluck, 1.0)});
     }
-    while (!plucks_.empty() && plucks_.front().sample < frame.endSample - p_.pluckMemorySamples) {
+    // Kept for twice the memory: the frames decided lag behind.
+    while (!plucks_.empty() &&
+           plucks_.front().sample < frame.endSample - 2 * p_.pluckMemorySamples) {
         plucks_.pop_front();
     }
     double pluck = 0.0;
     for (const Pluck& k : plucks_) {
-        pluck = std::max(pluck, k.strength);
+        if (k.sample >= frame.endSample - p_.pluckMemorySamples) {
+            pluck = std::max(pluck, k.strength);
+        }
     }
     double voiced = 0.0;
     for (int i = 0; i < pitches_ && i < static_cast<int>(frame.salience.size()); ++i) {
@@ -124,12 +129,18 @@ std::vector<LayerNote> NoteLayer::push(const LayerFrame& frame) {
 
 void NoteLayer::decide(int state, const Step& step, std::vector<LayerNote>& out) {
     const LayerFrame& f = step.frame;
-    // Any rise places an onset, even one too small to say a ringing string was plucked again
-    // (a note played into a louder ringing one).
-    if (f.pluck > 0.0 &&
-        (lastPluck_ < f.endSample - p_.pluckMemorySamples || f.pluck >= lastPluckStrength_)) {
-        lastPluck_ = f.pluckSample;
-        lastPluckStrength_ = f.pluck;
+    // The strongest pluck within the memory before this frame's end, among those seen so far
+    // (a pluck comes to light a little after its place, and the path decided may have taken it
+    // up before its own frame is decided).  Any rise places an onset, even one too small to
+    // say a ringing string was plucked again (a note played into a louder ringing one).
+    int64_t pluckAt = -1;
+    double pluckStrength = 0.0;
+    for (const Pluck& k : plucks_) {
+        if (k.sample <= f.endSample && k.sample >= f.endSample - p_.pluckMemorySamples &&
+            k.strength > pluckStrength) {
+            pluckAt = k.sample;
+            pluckStrength = k.strength;
+        }
     }
     const auto index = static_cast<std::size_t>(state - 1);
     const bool plucked = f.pluck >= kPlucked;
@@ -140,6 +151,11 @@ void NoteLayer::decide(int state, const Step& step, std::vector<LayerNote>& out)
         currentMidi_ = 0;
         currentCents_ = 0.0;
         history_.clear();
+        return;
+    }
+    // The decisions come a few frames late, each from the best path then, and two such paths
+    // may not join up: silence, then a pitch with no pluck to start it, is no note.
+    if (runState_ == 0 && pluckAt < 0) {
         return;
     }
     const double periodicHere = index < f.periodic.size() ? f.periodic[index] : 0.0;
@@ -153,9 +169,7 @@ void NoteLayer::decide(int state, const Step& step, std::vector<LayerNote>& out)
     const double pitch = index < f.pitch.size() && f.pitch[index] > 0.0
                              ? f.pitch[index]
                              : static_cast<double>(p_.lowestMidi + state - 1);
-    const int64_t recent = f.endSample - p_.pluckMemorySamples;
-    const int64_t onset =
-        lastPluck_ >= recent && lastPluck_ >= 0 ? lastPluck_ : f.endSample - p_.onsetBackSamples;
+    const int64_t onset = pluckAt >= 0 ? pluckAt : f.endSample - p_.onsetBackSamples;
     const double periodic = index < f.periodic.size() ? f.periodic[index] : 0.0;
     // The same pitch plucked again: not within a frame's length of its onset, where the note's
     // own attack still fills the frames and no rise can tell a second pluck from it.

@@ -89,8 +89,6 @@ private:
     // a new note; a note played into the ringing one, a release or a click does not raise it).
     bool runReplucked_ = false;
     double runPluckPeriodic_ = 0.0;
-    int64_t lastPluck_ = -1;
-    double lastPluckStrength_ = 0.0;
     double runPeak_ = 0.0;          // the held pitch's greatest periodic power
     std::deque<double> runPitches_; // its last frames' pitches
     struct Pluck {

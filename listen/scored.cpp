@@ -18,9 +18,10 @@ NoteLayerParams layerParams(const DetectorParams& p, int hop, int64_t window) {
     lp.lowestMidi = p.lowestMidi;
     lp.highestMidi = p.highestMidi;
     (void)hop;
-    // A note's pitch shows in the frames within a window of its pluck, and at the latest when
-    // the window is half full of it.
-    lp.pluckMemorySamples = window;
+    // A note's pitch shows in the frames within two windows of its pluck (one to fill the
+    // window, one more for a note played into a ringing one to win over it), and at the latest
+    // when the window is half full of it.
+    lp.pluckMemorySamples = 2 * window;
     lp.onsetBackSamples = window / 2;
     return lp;
 }

@@ -15,10 +15,13 @@ constexpr double kHighestLineHz = 1000.0;
 // -40 dBFS under nothing but noise stands 40 dB and more, a harmonic of a note in a chord of
 // them stands less and is not steady anyway.
 constexpr double kProminenceDb = 12.0;
-// The notch's width: narrow enough to leave a note a semitone away alone at the lowest string
-// (E1 and F1 lie 2.4 Hz apart), wide enough for the mains' own drift.
-constexpr double kNotchHz = 2.0;
 constexpr std::size_t kMostNotches = 16;
+// How fast a line's sinusoid follows the input while nothing else sounds: within a fifth of a
+// second (the mains' own drift is far slower; a note's start is seen as loud within
+// milliseconds and freezes it first).
+constexpr double kAdaptSeconds = 0.2;
+// The input counts as quiet (the steady part alone) within this of the least power lately.
+constexpr double kQuietRatio = 2.0;
 constexpr int kNeighbours = 15;
 
 } // namespace
@@ -48,6 +51,8 @@ struct SteadyTones::Spectrum {
 
 SteadyTones::SteadyTones(int sampleRate)
     : rate_(std::max(8000, sampleRate)), lookEvery_(std::max(1, rate_ / 10)) {
+    shortCoeff_ = std::exp(-1.0 / (1.0 / kLowestLineHz * rate_));
+    adaptRate_ = 2.0 / (kAdaptSeconds * rate_);
     uint_t size = 1;
     while (size < static_cast<uint_t>(rate_ / 3)) {
         size *= 2;
@@ -73,16 +78,40 @@ float SteadyTones::filter(float x) {
         sinceLook_ = 0;
         look();
     }
-    double y = x;
-    for (Notch& n : notches_) {
-        const double out = n.b0 * y + n.b1 * n.x1 + n.b2 * n.x2 - n.a1 * n.y1 - n.a2 * n.y2;
-        n.x2 = n.x1;
-        n.x1 = y;
-        n.y2 = n.y1;
-        n.y1 = out;
-        y = out;
+    double hum = 0.0;
+    for (const Notch& n : notches_) {
+        hum += n.c * n.cosine + n.s * n.sine;
     }
-    return static_cast<float>(y);
+    const double e = static_cast<double>(x) - hum;
+    // What is left once the lines are out, over a period of the lowest: near the least it has
+    // been lately, nothing but the steady part and noise sound.
+    shortPower_ = shortCoeff_ * shortPower_ + (1.0 - shortCoeff_) * e * e;
+    if (warm_ < rate_ / 10) {
+        ++warm_; // the smoothing settles first
+    } else if (quietPower_ < 0.0 || shortPower_ < quietPower_) {
+        quietPower_ = shortPower_;
+    } else {
+        quietPower_ *= 1.0 + 2.0 / rate_; // rising by 17 dB a second, to follow a floor that rises
+    }
+    const bool quiet = shortPower_ <= kQuietRatio * quietPower_;
+    for (Notch& n : notches_) {
+        if (quiet) {
+            n.c += adaptRate_ * e * n.cosine;
+            n.s += adaptRate_ * e * n.sine;
+        }
+        const double c = n.cosine * n.stepCos - n.sine * n.stepSin;
+        n.sine = n.sine * n.stepCos + n.cosine * n.stepSin;
+        n.cosine = c;
+    }
+    if (++sinceNormal_ >= 4096) {
+        sinceNormal_ = 0;
+        for (Notch& n : notches_) {
+            const double r = std::hypot(n.cosine, n.sine);
+            n.cosine /= r;
+            n.sine /= r;
+        }
+    }
+    return static_cast<float>(e);
 }
 
 void SteadyTones::addPower(double power) {
@@ -164,7 +193,9 @@ void SteadyTones::look() {
         std::sort(levels.begin(), levels.end());
         const float lo = levels[levels.size() / 10];
         const float mid = levels[levels.size() / 2];
-        if (mid - lo > kSteadyDb || db[k] < mid - kSteadyDb) {
+        // Now as it has mostly been: a look where something else sounds at the line (a note's
+        // partial, a pluck) says nothing of the line's own frequency.
+        if (mid - lo > kSteadyDb || std::abs(db[k] - mid) > kSteadyDb) {
             continue;
         }
         const double a = db[k - 1];
@@ -187,22 +218,20 @@ void SteadyTones::look() {
                 hz = refined;
             }
         }
-        const bool known = std::any_of(notches_.begin(), notches_.end(), [&](const Notch& n) {
+        const auto known = std::find_if(notches_.begin(), notches_.end(), [&](const Notch& n) {
             return std::abs(n.hz - hz) < 1.5 * binHz;
         });
-        if (known || notches_.size() >= kMostNotches) {
+        if (known != notches_.end()) {
+            // The mains drift, slowly: the sinusoid follows the line's measured frequency by
+            // at most a twentieth of a hertz a look.
+            known->tune(known->hz + std::clamp(hz - known->hz, -0.05, 0.05), rate_);
+            continue;
+        }
+        if (notches_.size() >= kMostNotches) {
             continue;
         }
         Notch n;
-        n.hz = hz;
-        const double w0 = 2.0 * M_PI * hz / rate_;
-        const double alpha = std::sin(w0) / (2.0 * (hz / kNotchHz));
-        const double a0 = 1.0 + alpha;
-        n.b0 = 1.0 / a0;
-        n.b1 = -2.0 * std::cos(w0) / a0;
-        n.b2 = 1.0 / a0;
-        n.a1 = -2.0 * std::cos(w0) / a0;
-        n.a2 = (1.0 - alpha) / a0;
+        n.tune(hz, rate_);
         notches_.push_back(n);
     }
 }

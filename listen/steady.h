@@ -6,6 +6,7 @@
 
 #include "layers/listen.h"
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -15,7 +16,11 @@
 namespace listen {
 
 // Spectral lines that have held within kSteadyDb for kSteadySeconds, found from a spectrum every
-// tenth of a second, and a notch on each (a line lost for as long goes).
+// tenth of a second, and each taken out by subtracting a sinusoid that follows it (a line lost
+// for as long goes).  The sinusoid's amplitude and phase follow the input only while no note
+// sounds over the hum: a narrow notch filter would ring on at the line's frequency after every
+// note near it (for a tenth of a second and more, loud enough to be named), the frozen
+// sinusoid goes on exactly as the mains do.
 class SteadyTones {
 public:
     explicit SteadyTones(int sampleRate);
@@ -41,9 +46,18 @@ private:
     struct Spectrum;
     struct Notch {
         double hz = 0.0;
-        double b0 = 1, b1 = 0, b2 = 0, a1 = 0, a2 = 0;
-        double x1 = 0, x2 = 0, y1 = 0, y2 = 0;
+        double cosine = 1.0; // the sinusoid's phase now, turned by the step every sample
+        double sine = 0.0;
+        double stepCos = 1.0;
+        double stepSin = 0.0;
+        double c = 0.0; // the weights of its cosine and sine
+        double s = 0.0;
         int missing = 0; // looks without the line
+        void tune(double f, int rate) {
+            hz = f;
+            stepCos = std::cos(2.0 * M_PI * f / rate);
+            stepSin = std::sin(2.0 * M_PI * f / rate);
+        }
     };
     void look();
 
@@ -58,6 +72,14 @@ private:
     std::vector<Notch> notches_;
     std::deque<double> powers_;
     double noise_ = 0.0;
+    // The input's power over the last few milliseconds and the least it has been lately: the
+    // sinusoids adapt only while the input is near that least (nothing but the steady part).
+    double shortPower_ = 0.0;
+    double shortCoeff_ = 0.0;
+    double quietPower_ = -1.0;
+    double adaptRate_ = 0.0;
+    int sinceNormal_ = 0;
+    int warm_ = 0;
     int powersPerBlock_ = 90;
     double blockMin_ = -1.0;
     int inBlock_ = 0;

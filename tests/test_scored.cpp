@@ -26,6 +26,7 @@ struct Pluck {
     double midi;     // may be fractional (a bass tuned off concert pitch)
     double from = 0; // a slide's first pitch
     double gain = 0.3;
+    double vibratoCents = 0.0; // at 5 Hz
 };
 
 void addPluck(std::vector<float>& x, const Pluck& p) {
@@ -39,7 +40,7 @@ void addPluck(std::vector<float>& x, const Pluck& p) {
         if (p.from > 0.0 && t < 0.06) {
             midi = p.from + (p.midi - p.from) * t / 0.06;
         }
-        const double f0 = hz(midi);
+        const double f0 = hz(midi + p.vibratoCents / 100.0 * std::sin(2.0 * M_PI * 5.0 * t));
         double env = std::min(1.0, t / 0.002) * std::exp(-t / 1.5);
         if (t > p.length) {
             env *= std::exp(-(t - p.length) / 0.012);
@@ -84,6 +85,20 @@ std::vector<float> render(const Take& take) {
 TEST(ScoredModel, RealInputBecomesTheNotesABassistHears) {
     const std::vector<Take> takes = {
         {"mains hum at -40 dBFS with the bass silent", 12.0, {}, -40.0, 0.0, {}},
+        {"hum at -40 dBFS under three notes",
+         12.0,
+         {{4.0, 0.5, 33}, {5.0, 0.5, 40}, {6.0, 0.5, 28}},
+         -40.0,
+         0.0,
+         {33, 40, 28}},
+        {"a fourth let ring 100 ms into the next",
+         3.0,
+         {{0.5, 0.6, 40}, {1.0, 0.6, 45}},
+         -200.0,
+         0.0,
+         {40, 45}},
+        {"a slide from two frets below", 2.0, {{0.5, 0.8, 43, 41}}, -200.0, 0.0, {43}},
+        {"vibrato of 20 cents at 5 Hz", 3.0, {{0.5, 1.5, 38, 0, 0.3, 20.0}}, -200.0, 0.0, {38}},
         {"a DC offset of 0.1", 3.0, {{0.5, 0.5, 36}, {1.5, 0.5, 43}}, -200.0, 0.1, {36, 43}},
         {"a note let ring 300 ms under a lower one",
          3.0,

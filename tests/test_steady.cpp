@@ -25,7 +25,7 @@ TEST(SteadyTones, HumIsFoundToAFractionOfAHertzAndTakenOutNotesAreNot) {
         {"50 Hz mains with harmonics", 50.0, 0.0, 5.0, {50.0, 100.0, 150.0}, false},
         {"60 Hz mains drifted to 60.2", 60.2, 0.0, 5.0, {60.2, 120.4}, false},
         {"an A1 plucked every half second, no hum", 0.0, 55.0, 6.0, {}, true},
-        {"hum under a plucked E2", 50.0, 82.41, 6.0, {50.0, 100.0}, true},
+        {"hum under a plucked E2", 50.0, 82.41, 6.0, {50.0}, true},
     };
     for (const SteadyCase& c : cases) {
         SCOPED_TRACE(c.name);
