@@ -87,7 +87,9 @@ std::vector<LayerNote> NoteLayer::push(const LayerFrame& frame) {
         step.from[0] = stay >= stop ? 0 : static_cast<int>(first);
         next[0] += std::log(kFloorLog + (1.0 - voiced));
     }
-    const double start = pluck <= 0.0 ? kImpossible : -kStartCost * (1.0 - pluck);
+    const double start = pluck > 0.0                     ? -kStartCost * (1.0 - pluck)
+                         : changeStarts(frame.endSample) ? -kChangeCost
+                                                         : kImpossible;
     const double change = -kChangeCost * (1.0 - pluck);
     for (std::size_t j = 1; j < n; ++j) {
         double best = score_[j];
@@ -145,6 +147,9 @@ void NoteLayer::decide(int state, const Step& step, std::vector<LayerNote>& out)
     const auto index = static_cast<std::size_t>(state - 1);
     const bool plucked = f.pluck >= kPlucked;
     if (state == 0) {
+        if (runState_ != 0) {
+            lastRunPeak_ = runPeak_;
+        }
         runState_ = 0;
         runFrames_ = 0;
         runReported_ = false;
@@ -154,11 +159,14 @@ void NoteLayer::decide(int state, const Step& step, std::vector<LayerNote>& out)
         return;
     }
     // The decisions come a few frames late, each from the best path then, and two such paths
-    // may not join up: silence, then a pitch with no pluck to start it, is no note.
-    if (runState_ == 0 && pluckAt < 0) {
+    // may not join up: silence, then a pitch with no pluck to start it, is no note, unless a
+    // note held just before and this one is no tail of it (a change of pitch, heard through
+    // the frames between where both sounded and neither was clear).
+    const double periodicHere = index < f.periodic.size() ? f.periodic[index] : 0.0;
+    if (runState_ == 0 && pluckAt < 0 &&
+        (!changeStarts(f.endSample) || periodicHere < kTail * lastRunPeak_)) {
         return;
     }
-    const double periodicHere = index < f.periodic.size() ? f.periodic[index] : 0.0;
     if (state != runState_ && runState_ != 0 && runReported_ && !plucked &&
         periodicHere < kTail * runPeak_) {
         // Another pitch, without a pluck and far under the note: the note's release tail (or
@@ -222,6 +230,7 @@ void NoteLayer::decide(int state, const Step& step, std::vector<LayerNote>& out)
         runPitches_.clear();
     }
     runPeak_ = std::max(runPeak_, periodic);
+    lastVoiced_ = f.endSample;
     runPitches_.push_back(pitch);
     if (runPitches_.size() > static_cast<std::size_t>(p_.holdFrames)) {
         runPitches_.pop_front();

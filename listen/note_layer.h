@@ -89,7 +89,14 @@ private:
     // a new note; a note played into the ringing one, a release or a click does not raise it).
     bool runReplucked_ = false;
     double runPluckPeriodic_ = 0.0;
-    double runPeak_ = 0.0;          // the held pitch's greatest periodic power
+    double runPeak_ = 0.0; // the held pitch's greatest periodic power
+    double lastRunPeak_ = 0.0;
+    int64_t lastVoiced_ = -1; // the end of the last frame decided as a pitch
+    // Whether a pitch may begin without a pluck at a frame ending here: only as a change from a
+    // note held within the pluck memory.
+    bool changeStarts(int64_t endSample) const {
+        return lastVoiced_ >= 0 && endSample - lastVoiced_ <= p_.pluckMemorySamples;
+    }
     std::deque<double> runPitches_; // its last frames' pitches
     struct Pluck {
         int64_t sample;

@@ -12,6 +12,8 @@ namespace {
 // before.  A rise of this much is a sure pluck, half of it none; a string plucked again while it
 // rings rises by a few dB at least.
 constexpr double kPluckRiseDb = 6.0;
+// A frame repeating less clearly than this holds no note: noise (or what the hum leaves).
+constexpr double kNoiseClarity = 0.5;
 
 NoteLayerParams layerParams(const DetectorParams& p, int hop, int64_t window) {
     NoteLayerParams lp;
@@ -181,7 +183,12 @@ void ScoredDetector::hop(std::vector<DetectedNote>& out) {
     for (double& s : frame.salience) {
         s *= voicing;
     }
-    steady_.addPower(evidence.power);
+    // The noise floor is measured on frames that hold no note: in a performance the quietest
+    // frames of the last seconds are often a note dying away, which must not become the floor.
+    const PitchCandidate* best = evidence.bestCandidate();
+    if (!best || best->clarity < kNoiseClarity) {
+        steady_.addPower(evidence.power);
+    }
     frame.pluck = hopPluck_;
     frame.pluckSample = hopPluckSample_;
     hopPluck_ = 0.0;
