@@ -70,10 +70,40 @@ bool BeatMatcher::place(const Waiting& note, std::vector<Judgement>& out) {
     if (beat.judged) {
         return true; // a second pluck, or a note held on: the first decided
     }
+    const int expected = beat.beat.expectedMidi;
+    const auto octaveOf = [expected](int midi) { return ((midi - expected) % 12 + 12) % 12 == 0; };
+    if (beat.pending) {
+        if (note.onset - beat.pendingFirst > kSettleNanos) {
+            return true; // after the first had settled: a second pluck
+        }
+        if (note.midi == expected) {
+            beat.pendingMidi = note.midi;
+            beat.pendingOnset = note.onset;
+            decidePending(beat, out);
+        } else if (octaveOf(note.midi) && !octaveOf(beat.pendingMidi)) {
+            beat.pendingMidi = note.midi;
+            beat.pendingOnset = note.onset;
+        }
+        return true;
+    }
+    if (note.midi != expected) {
+        beat.pending = true;
+        beat.pendingFirst = note.onset;
+        beat.pendingOnset = note.onset;
+        beat.pendingMidi = note.midi;
+        return true;
+    }
     beat.judged = true;
-    out.push_back(judge(beat.beat.id, beat.beat.expectedMidi, note.midi, note.onset - beat.due,
-                        beat.beat.periodNanos));
+    out.push_back(
+        judge(beat.beat.id, expected, note.midi, note.onset - beat.due, beat.beat.periodNanos));
     return true;
+}
+
+void BeatMatcher::decidePending(Open& beat, std::vector<Judgement>& out) {
+    beat.judged = true;
+    beat.pending = false;
+    out.push_back(judge(beat.beat.id, beat.beat.expectedMidi, beat.pendingMidi,
+                        beat.pendingOnset - beat.due, beat.beat.periodNanos));
 }
 
 std::vector<Judgement> BeatMatcher::addBeat(const Beat& beat) {
@@ -104,6 +134,11 @@ std::vector<Judgement> BeatMatcher::addNote(int64_t onsetNanos, int midi) {
 std::vector<Judgement> BeatMatcher::advance(int64_t nowNanos) {
     std::vector<Judgement> out;
     for (Open& b : beats_) {
+        if (!b.judged && b.pending &&
+            nowNanos >= std::min(b.pendingFirst + kSettleNanos + kDecisionGraceNanos,
+                                 b.due + b.beat.periodNanos / 2 + kDecisionGraceNanos)) {
+            decidePending(b, out);
+        }
         if (!b.judged && nowNanos >= b.due + b.beat.periodNanos / 2 + kDecisionGraceNanos) {
             b.judged = true;
             Judgement j;
@@ -116,12 +151,17 @@ std::vector<Judgement> BeatMatcher::advance(int64_t nowNanos) {
 }
 
 int64_t BeatMatcher::nextDeadlineNanos() const {
+    int64_t next = 0;
     for (const Open& b : beats_) {
         if (!b.judged) {
-            return b.due + b.beat.periodNanos / 2 + kDecisionGraceNanos;
+            int64_t at = b.due + b.beat.periodNanos / 2 + kDecisionGraceNanos;
+            if (b.pending) {
+                at = std::min(at, b.pendingFirst + kSettleNanos + kDecisionGraceNanos);
+            }
+            next = next == 0 ? at : std::min(next, at);
         }
     }
-    return 0;
+    return next;
 }
 
 void BeatMatcher::reset() {

@@ -46,6 +46,12 @@ public:
     // last chance is half way to the next beat, and then the time a note detector takes to
     // name a note (kDecisionGraceNanos), so that a late note heard still counts for its beat.
     static constexpr int64_t kDecisionGraceNanos = 120'000'000;
+    // A beat's first note that is not the pitch asked for decides it only once the notes heard
+    // within this of its onset are in (the detector names each up to kDecisionGraceNanos
+    // later): a pluck on the program's own accent can be heard first as the drum's low thud,
+    // and an attack first as its octave, with the note asked for from the same moment.  Among
+    // them the pitch asked for wins, then an octave of it, then the first.
+    static constexpr int64_t kSettleNanos = 40'000'000;
     std::vector<Judgement> advance(int64_t nowNanos);
     // Forgets every beat and waiting note, judging none of them.
     void reset();
@@ -58,7 +64,13 @@ private:
         Beat beat;
         int64_t due = 0; // beat time plus latency
         bool judged = false;
+        // The first note that was not the pitch asked for, until the notes with it are in.
+        bool pending = false;
+        int64_t pendingFirst = 0; // the first note's onset: the notes with it come this soon after
+        int64_t pendingOnset = 0;
+        int pendingMidi = 0;
     };
+    void decidePending(Open& beat, std::vector<Judgement>& out);
     struct Waiting {
         int64_t onset;
         int midi;
