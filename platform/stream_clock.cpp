@@ -4,9 +4,14 @@
 
 namespace platform {
 
+namespace {
+constexpr int64_t kMaxStepNanos = 1'000'000;
+}
+
 void StreamClock::reset() {
     anchored_ = false;
     position_ = 0;
+    trackedFrames_ = 0;
 }
 
 int64_t StreamClock::nanosAt(int64_t position) const {
@@ -40,6 +45,13 @@ StreamClock::Block StreamClock::block(int64_t nowNanos, int64_t frames, int rate
         const int64_t apart = heard - nanosAt(position_);
         if (apart > kResyncNanos || apart < -kResyncNanos) {
             anchored_ = false;
+        } else {
+            leastApart_ = trackedFrames_ == 0 ? apart : std::min(leastApart_, apart);
+            trackedFrames_ += frames;
+            if (trackedFrames_ >= rate_) {
+                anchorNanos_ += std::clamp<int64_t>(leastApart_ / 2, -kMaxStepNanos, kMaxStepNanos);
+                trackedFrames_ = 0;
+            }
         }
     }
     if (!anchored_ || rate != rate_) {
@@ -47,6 +59,7 @@ StreamClock::Block StreamClock::block(int64_t nowNanos, int64_t frames, int rate
         rate_ = rate;
         anchorNanos_ = heard;
         position_ = 0;
+        trackedFrames_ = 0;
     }
     out.firstNanos = nanosAt(position_);
     position_ += frames;

@@ -3,7 +3,10 @@
 // each later block lies its sample count after that at the stream's rate.  A callback that runs
 // late therefore does not move its block.  Samples the stream lost (an input overflow) move the
 // count on: by what the stream reports, or, when it reports only that some were lost, by how far
-// the callback came later than the count says.  Pure: the caller passes the callback time.
+// the callback came later than the count says.  The card's clock and the monotonic one drift
+// apart (tens of parts per million: a tenth of a second in half an hour), so the anchor follows
+// the earliest of each second's callbacks, half the way each second and at most 1 ms;
+// callbacks that come late never pull it.  Pure: the caller passes the callback time.
 #pragma once
 
 #include "layers/platform.h"
@@ -41,6 +44,9 @@ private:
     int rate_ = 0;
     int64_t anchorNanos_ = 0;
     int64_t position_ = 0;
+    // The least that a callback's own time lay from the count, over the second so far.
+    int64_t leastApart_ = 0;
+    int64_t trackedFrames_ = 0;
 };
 
 } // namespace platform

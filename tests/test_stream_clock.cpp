@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -96,6 +99,41 @@ TEST(StreamClock, PlacesBlocksByTheirSampleCount) {
             EXPECT_EQ(b.firstNanos, s.wantFirst) << c.name << ", block " << i;
             EXPECT_EQ(b.lostFrames, s.wantLost) << c.name << ", block " << i;
         }
+    }
+}
+
+// Minutes of 10 ms blocks: a card whose clock runs apart from the monotonic one is followed, and
+// callbacks late by up to 5 ms (the first one on time) never move the stamps.
+TEST(StreamClock, FollowsTheCardsDriftButNotLateCallbacks) {
+    const struct {
+        const char* name;
+        double ppm;       // how much faster the monotonic clock runs than the card's
+        double maxLateMs; // callbacks late by up to this, at random
+        double withinMs;  // the last stamp's distance from the true time, at most
+    } cases[] = {{"on time", 0.0, 0.0, 0.001},
+                 {"late callbacks", 0.0, 5.0, 0.2},
+                 {"a slow card", 100.0, 0.0, 0.5},
+                 {"a fast card", -100.0, 0.0, 0.5},
+                 {"a slow card and late callbacks", 100.0, 5.0, 0.5}};
+    for (const auto& c : cases) {
+        StreamClock clock;
+        std::mt19937 random(7);
+        std::uniform_real_distribution<double> late(0.0, c.maxLateMs);
+        double worstMs = 0.0;
+        constexpr int blocks = 60000; // ten minutes
+        for (int i = 0; i < blocks; ++i) {
+            // Block i's first sample is heard at i * 10 ms of the card's time.
+            const double trueMs = i * 10.0 * (1.0 + c.ppm * 1e-6);
+            const double callbackMs =
+                trueMs + 10.0 * (1.0 + c.ppm * 1e-6) + (i == 0 ? 0.0 : late(random));
+            const StreamClock::Block b = clock.block(std::llround(callbackMs * 1e6), 480, 48000, 0);
+            EXPECT_EQ(b.lostFrames, 0) << c.name;
+            if (i > blocks - 100) {
+                worstMs =
+                    std::max(worstMs, std::fabs(static_cast<double>(b.firstNanos) / 1e6 - trueMs));
+            }
+        }
+        EXPECT_LT(worstMs, c.withinMs) << c.name;
     }
 }
 
