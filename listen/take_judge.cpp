@@ -214,6 +214,14 @@ bool parseBeatsCsv(const std::string& text, std::vector<TakeBeat>& beats, std::s
         }
         beat.timeSeconds = *time;
         beat.expectedMidi = *midi;
+        // Two beats at one time would leave each no length to be on time in.
+        for (std::size_t i = 0; i < beats.size(); ++i) {
+            if (std::fabs(beats[i].timeSeconds - beat.timeSeconds) < 1e-3) {
+                error = where + "beat \"" + beat.beat + "\" is at the time of beat \"" +
+                        beats[i].beat + "\" (" + row[static_cast<std::size_t>(timeColumn)] + " s).";
+                return false;
+            }
+        }
         beats.push_back(std::move(beat));
     }
     if (!header) {

@@ -50,7 +50,8 @@ bool readTake(const std::string& path, int channel, TakeAudio& take, std::string
 std::vector<HeardNote> hearTake(const TakeAudio& take);
 
 // Parses a beats CSV (blank lines skipped, CRLF line ends taken).  The beats come back in the
-// file's order.  False with a sentence naming the line in error.
+// file's order; two within a millisecond of one another are an error.  False with a sentence naming
+// the line in error.
 bool parseBeatsCsv(const std::string& text, std::vector<TakeBeat>& beats, std::string& error);
 
 // Every beat's verdict, in the order of their times.  latencyMs is the input latency, applied as
