@@ -223,6 +223,7 @@ TEST_F(Practice, TheInputChannelIsChosenRememberedAndClamped) {
             auto* dialog = v.findChild<InputDialog*>();
             ASSERT_NE(dialog, nullptr);
             EXPECT_EQ(dialog->channels->currentText(), c.shown);
+            EXPECT_EQ(dialog->chosenChannel() + 1, std::stoi(c.shown)) << "what is shown";
             dialog->reject();
         });
         v.inputchoice->trigger();

@@ -88,6 +88,13 @@ QString InputDialog::chosen() const {
     return item != nullptr ? item->data(Qt::UserRole).toString() : QString();
 }
 
+int InputDialog::chosenChannel() const {
+    const int row = inputs->currentRow();
+    const int count =
+        row >= 0 && static_cast<std::size_t>(row) < channelCounts_.size() ? channelCounts_[row] : 0;
+    return count > 0 ? platform::clampChannel(channel_, count) : channel_;
+}
+
 void InputDialog::offerChannels() {
     const int row = inputs->currentRow();
     const int count =

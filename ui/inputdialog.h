@@ -27,9 +27,9 @@ public:
     InputDialog(listen::Listener& listener, const QString& current, int channel, QWidget* parent);
 
     QString chosen() const;
-    // The input channel chosen, counted from 0 (as the settings keep it, whatever the device
-    // selected has: a device with fewer takes its last).
-    int chosenChannel() const { return channel_; }
+    // The input channel chosen, counted from 0: the one shown for a sound card selected (its
+    // last when it has fewer than chosen), else the one chosen before.
+    int chosenChannel() const;
     QListWidget* inputs = nullptr;
     QComboBox* channels = nullptr; // "Input channel": 1, 2, ... as the device has them
     QProgressBar* level = nullptr;
