@@ -107,6 +107,10 @@ public:
     bool empty() const {
         return tail_.load(std::memory_order_acquire) == head_.load(std::memory_order_acquire);
     }
+    // Filled slots, as the producer sees them.
+    std::size_t size() const {
+        return head_.load(std::memory_order_relaxed) - tail_.load(std::memory_order_acquire);
+    }
 
 private:
     std::array<T, N> slots_{};
@@ -183,9 +187,19 @@ public:
             SampleBlock* block = blocks_->writeSlot();
             if (block == nullptr) {
                 // The worker fell behind by seconds: the rest is dropped (the time stamps stay
-                // right) and counted as sound lost.
-                overflowed(static_cast<int64_t>(count - done), sampleRate);
+                // right) and counted as sound lost: once until the worker has caught up by half
+                // the ring, so that a worker freeing a slot at a time is one loss, not hundreds.
+                if (!dropping_) {
+                    overflows_.fetch_add(1, std::memory_order_relaxed);
+                }
+                dropping_ = true;
+                lostNanos_.fetch_add(static_cast<int64_t>(count - done) * 1000000000LL /
+                                         std::max(sampleRate, 1),
+                                     std::memory_order_relaxed);
                 return;
+            }
+            if (dropping_ && blocks_->size() < blockSlots / 2) {
+                dropping_ = false;
             }
             std::copy(mono + done, mono + done + n, block->samples.begin());
             block->count = n;
@@ -377,6 +391,7 @@ private:
     std::atomic<int64_t> lostNanos_{0};
     int64_t overflowsPosted_ = 0; // the worker's
     std::size_t unwoken_ = 0;     // the capture side's own: samples since it last woke the worker
+    bool dropping_ = false;       // the capture side's own: dropping, the ring not yet half empty
 
     std::mutex mutex_;
     std::condition_variable wake_;

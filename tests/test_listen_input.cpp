@@ -891,6 +891,33 @@ TEST_F(ListenerFixture, AnOverflowIsToldWithHowMuchWasLost) {
     listener->stop();
 }
 
+// Blocks pushed far faster than the detector can take them: what the ring cannot hold is sound
+// lost, told with how much, a run of dropped blocks as one loss rather than one a block.
+TEST_F(ListenerFixture, BlocksTheWorkerCannotTakeAreSoundLost) {
+    inputs->setDevices({device("audio:alsa:Card")});
+    QSignalSpy overflow(listener.get(), &Listener::inputOverflow);
+    ASSERT_TRUE(listener->start("audio:alsa:Card"));
+    std::vector<float> block(512);
+    for (std::size_t i = 0; i < block.size(); ++i) {
+        block[i] = 0.3f * static_cast<float>(std::sin(2.0 * M_PI * 55.0 * i / rate));
+    }
+    constexpr int pushed = 3000; // 32 s of sound; the ring holds about 5
+    const int64_t start = monotonicNanos();
+    for (int i = 0; i < pushed; ++i) {
+        ASSERT_TRUE(inputs->push(block.data(), block.size(), rate,
+                                 start + int64_t{i} * 512 * 1000000000LL / rate));
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !overflow.isEmpty(); }, 3000));
+    QTest::qWait(100);
+    const int times = overflow.last().at(0).toInt();
+    const double lostMs = overflow.last().at(1).toDouble();
+    EXPECT_GE(times, 1);
+    EXPECT_LE(times, pushed * 2 / 512) << "not one a block dropped";
+    EXPECT_GT(lostMs, 1000.0);
+    EXPECT_LT(lostMs, pushed * 512 * 1000.0 / rate);
+    listener->stop();
+}
+
 TEST(OverflowText, SaysHowOftenAndHowMuch) {
     const struct {
         int times;
