@@ -1,5 +1,6 @@
 # Install layout and the Debian package.
 #   <prefix>/bin/clefwork                       the program
+#   <prefix>/bin/clefwork-judge                 a recorded take judged from the command line
 #   <prefix>/share/clefwork/                    its folder: every picture, the compiled help, help/
 #   <prefix>/share/applications/                the desktop entry
 #   <prefix>/share/icons/hicolor/<n>x<n>/apps/  the icon
@@ -10,7 +11,7 @@ set(CLEFWORK_APP_ID org.clefwork.Clefwork)
 set(CLEFWORK_PACKAGING_DIR ${PROJECT_SOURCE_DIR}/packaging)
 set(CLEFWORK_ICON_SIZES 48 64 128 256)
 
-install(TARGETS clefwork RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS clefwork clefwork-judge RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 # The pictures are drawn at build time, so their names are only known once the build has run:
 # they are gathered when installing.  file(INSTALL) honours DESTDIR, as CPack needs.

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
+#include <limits>
 #include <mutex>
 #include <optional>
 
@@ -106,6 +107,10 @@ public:
     bool empty() const {
         return tail_.load(std::memory_order_acquire) == head_.load(std::memory_order_acquire);
     }
+    // Filled slots, as the producer sees them.
+    std::size_t size() const {
+        return head_.load(std::memory_order_relaxed) - tail_.load(std::memory_order_acquire);
+    }
 
 private:
     std::array<T, N> slots_{};
@@ -181,7 +186,20 @@ public:
             const std::size_t n = std::min(blockSamples, count - done);
             SampleBlock* block = blocks_->writeSlot();
             if (block == nullptr) {
-                return; // the worker fell behind by seconds: drop, the time stamps stay right
+                // The worker fell behind by seconds: the rest is dropped (the time stamps stay
+                // right) and counted as sound lost: once until the worker has caught up by half
+                // the ring, so that a worker freeing a slot at a time is one loss, not hundreds.
+                if (!dropping_) {
+                    overflows_.fetch_add(1, std::memory_order_relaxed);
+                }
+                dropping_ = true;
+                lostNanos_.fetch_add(static_cast<int64_t>(count - done) * 1000000000LL /
+                                         std::max(sampleRate, 1),
+                                     std::memory_order_relaxed);
+                return;
+            }
+            if (dropping_ && blocks_->size() < blockSlots / 2) {
+                dropping_ = false;
             }
             std::copy(mono + done, mono + done + n, block->samples.begin());
             block->count = n;
@@ -229,11 +247,20 @@ public:
         wake_.notify_one();
     }
 
+    // On the capture thread: counted, and told to the window by the worker.
+    void overflowed(int64_t lostFrames, int sampleRate) override {
+        overflows_.fetch_add(1, std::memory_order_relaxed);
+        if (sampleRate > 0 && lostFrames > 0) {
+            lostNanos_.fetch_add(lostFrames * 1000000000LL / sampleRate, std::memory_order_relaxed);
+        }
+    }
+
 private:
     void run() {
         int64_t lastAudio = platform::monotonicNanos();
         int64_t nextLevel = lastAudio;
         int64_t nextPresence = lastAudio + presenceIntervalNanos;
+        int64_t nextOverflow = lastAudio;
         bool endSent = false;
         for (;;) {
             std::optional<platform::InputError> failure;
@@ -265,6 +292,10 @@ private:
                 postLevel(detector_->levelDb(), detector_->currentMidi(),
                           detector_->currentCents());
             }
+            if (now >= nextOverflow) {
+                nextOverflow = now + int64_t{levelIntervalMs} * 1000000;
+                postOverflows();
+            }
             if (stallNanos_ > 0 && !ended_ && now - lastAudio > stallNanos_) {
                 fail(platform::input_text::gone(name_));
                 return;
@@ -285,9 +316,9 @@ private:
         while (const SampleBlock* block = blocks_->readSlot()) {
             any = true;
             if (!detector_ || block->rate != rate_) {
-                DetectorParams params;
-                params.sampleRate = block->rate;
-                detector_ = std::make_unique<NoteDetector>(params);
+                // The window and hop for the stream's rate: a 4096-sample window at 96 kHz
+                // covers less than two periods of the low E string.
+                detector_ = std::make_unique<NoteDetector>(DetectorParams::forRate(block->rate));
                 rate_ = block->rate;
                 clock_.reset();
             }
@@ -317,6 +348,21 @@ private:
         }
     }
 
+    // The overflows so far, when there are more than were told.
+    void postOverflows() {
+        const int64_t times = overflows_.load(std::memory_order_relaxed);
+        if (times == overflowsPosted_) {
+            return;
+        }
+        overflowsPosted_ = times;
+        const double lostMs = static_cast<double>(lostNanos_.load(std::memory_order_relaxed)) / 1e6;
+        owner_->post(generation_, [owner = owner_, times, lostMs] {
+            emit owner->inputOverflow(
+                static_cast<int>(std::min<int64_t>(times, std::numeric_limits<int>::max())),
+                lostMs);
+        });
+    }
+
     void postLevel(double db, int midi, double cents) {
         owner_->post(generation_, [owner = owner_, db, midi, cents] {
             emit owner->levelChanged(db, midi, cents);
@@ -341,7 +387,11 @@ private:
     };
     SpscRing<Click, clickSlots> clicks_; // the event thread's announcements
     std::atomic<bool> ended_{false};
-    std::size_t unwoken_ = 0; // the capture side's own: samples since it last woke the worker
+    std::atomic<int64_t> overflows_{0};
+    std::atomic<int64_t> lostNanos_{0};
+    int64_t overflowsPosted_ = 0; // the worker's
+    std::size_t unwoken_ = 0;     // the capture side's own: samples since it last woke the worker
+    bool dropping_ = false;       // the capture side's own: dropping, the ring not yet half empty
 
     std::mutex mutex_;
     std::condition_variable wake_;
@@ -376,12 +426,26 @@ std::vector<platform::InputChoice> Listener::choices() {
     return inputs_->choices();
 }
 
-bool Listener::start(const QString& inputId) {
+QString Listener::overflowText(int times, double lostMs) {
+    if (times <= 0) {
+        return {};
+    }
+    QString text = QStringLiteral("Input overflow: sound lost %1 %2")
+                       .arg(times)
+                       .arg(times == 1 ? QStringLiteral("time") : QStringLiteral("times"));
+    if (lostMs > 0.0) {
+        text += QStringLiteral(", about %1 ms").arg(std::llround(lostMs));
+    }
+    return text;
+}
+
+bool Listener::start(const QString& inputId, int channel) {
     stop();
     const uint64_t generation = ++generation_;
     platform::InputError error;
     std::unique_ptr<platform::InputSource> source = inputs_->open(inputId.toStdString(), error);
     if (source) {
+        source->setChannel(channel);
         auto worker = std::make_unique<Worker>(this, generation);
         if (source->start(*worker, error)) {
             worker->startThread(source.get());

@@ -71,7 +71,8 @@ public:
     std::vector<platform::InputChoice> choices();
     // Opens and starts the input of that id (stopping the one before).  False when it could not
     // be started: failed() then follows from the event loop and listening stays off.
-    bool start(const QString& inputId);
+    // channel: the input channel of a sound card, counted from 0 (clamped to those it has).
+    bool start(const QString& inputId, int channel = 0);
     // Stops listening; no signal of the stopped input follows.  Safe to call at any time.
     void stop();
     bool listening() const { return source_ != nullptr; }
@@ -80,6 +81,8 @@ public:
     // figure read when its thread has ended; 0 when not listening).
     int64_t workerCpuNanos() const;
     platform::InputBackend& inputs() { return *inputs_; }
+    // "Input overflow: sound lost 3 times, about 40 ms" ("" for none).
+    static QString overflowText(int times, double lostMs);
     // The program sounds its own metronome click at about this time on the monotonic clock (the
     // send time plus the calibrated latency): the detector leaves it out of the notes it
     // decides.  accent: the bar's first click, the bass drum.  Non-blocking, for the event
@@ -94,6 +97,9 @@ signals:
     void failed(QString message);
     // A file input came to its end (listening stays on, hearing nothing).
     void inputEnded();
+    // The input lost sound (an overflow, or the detector fell seconds behind): `times` so far
+    // since this input started, about lostMs of sound in all.  At most 20 times a second.
+    void inputOverflow(int times, double lostMs);
 
 private:
     class Worker;

@@ -28,7 +28,12 @@ struct InputChoice {
     std::string id;    // what to save and to pass to open()
     std::string label; // what the player reads
     InputKind kind = InputKind::Audio;
+    int channels = 1; // the inputs a sound card offers (1 for every other kind)
 };
+
+// The input channel to capture, counted from 0, for a device of `channels` inputs: one past the
+// device's last is its last, anything under 0 its first.
+int clampChannel(int channel, int channels);
 
 enum class InputFailure {
     None,
@@ -66,6 +71,12 @@ public:
     virtual void failed(const InputError& error) = 0;
     // A file input came to its end (after a short tail of silence).
     virtual void ended() = 0;
+    // The input lost sound before the next block (an input overflow): lostFrames samples at
+    // sampleRate (0 when it cannot tell how many).
+    virtual void overflowed(int64_t lostFrames, int sampleRate) {
+        (void)lostFrames;
+        (void)sampleRate;
+    }
 };
 
 class InputSource {
@@ -75,6 +86,9 @@ public:
     virtual bool start(InputSink& sink, InputError& error) = 0;
     // Stops capture; no sink call happens after it returns.  Safe to call more than once.
     virtual void stop() = 0;
+    // The input channel to capture, counted from 0 (before start(); a sound card's only, clamped
+    // to the channels it has).
+    virtual void setChannel(int channel) { (void)channel; }
     // Polled about once a second from the listener's worker while running: false when the device
     // is no longer there (a MIDI port that vanished).
     virtual bool present() { return true; }
@@ -141,25 +155,35 @@ public:
     int sampleRate() const { return layout_.sampleRate; }
     int channels() const { return layout_.channels; }
     uint64_t frames() const { return layout_.frames; }
-    // The next frames, up to maxFrames, mixed to mono; 0 at the end of the sound.
+    // The next frames, up to maxFrames, mixed to mono (or the channel selected); 0 at the end of
+    // the sound.
     std::size_t read(float* mono, std::size_t maxFrames);
+    // read() gives this channel alone, counted from 0 (-1, or one the file lacks: the mix).
+    void selectChannel(int channel) { channel_ = channel; }
 
 private:
     std::size_t readAt(uint64_t offset, char* into, std::size_t n) const;
     int fd_ = -1;
     WavLayout layout_;
     uint64_t next_ = 0; // the next frame to read
+    int channel_ = -1;
     std::vector<char> buffer_;
 };
 
 // Reads 16-bit, 24-bit and 32-bit integer PCM and 32-bit float WAV files (also in the extensible
 // format), mixing the channels to mono.  False with error filled in otherwise.
 bool readWavFile(const std::string& path, WavData& wav, InputError& error);
+// One channel of it (counted from 0; -1 mixes them all).  A channel the file lacks is an error.
+bool readWavChannel(const std::string& path, int channel, WavData& wav, InputError& error);
 // The same from bytes in memory (path only names the file in messages).
 bool parseWav(const std::string& bytes, const std::string& path, WavData& wav, InputError& error);
 
-// A WAV file played at real-time pace, in blocks of 256 frames read as they are due, then half a
-// second of silence.
+// The frames of a block an audio input delivers: what the capture stream asks for and what the
+// file input plays a block at a time.
+inline constexpr std::size_t kInputBlockFrames = 256;
+
+// A WAV file played at real-time pace, in blocks of kInputBlockFrames read as they are due, then
+// half a second of silence.
 std::unique_ptr<InputSource> makeFileInput(const std::string& path);
 
 // Sorts an RtAudio failure text into a failure for the device called name.
@@ -205,6 +229,10 @@ public:
     void setStallNanos(int64_t nanos);
     bool running() const;
     std::string runningId() const;
+    // The channel the running input was asked for (counted from 0).
+    int runningChannel() const;
+    // Tells the running input's sink that sound was lost.
+    bool overflow(int64_t lostFrames, int sampleRate);
 
     struct State;
 

@@ -1,5 +1,6 @@
 // The listening inputs and the listener: WAV files, MIDI in over scripted ports, every failure
 // through the scripted inputs, the file played at real-time pace and the synthesiser's loopback.
+#include "bench/render_bass.h"
 #include "listen/listener.h"
 #include "platform/audio_input.h"
 #include "platform/clock.h"
@@ -805,6 +806,130 @@ TEST(FileInput, PlaysAtRealTimePaceAndTheNotesKeepTheirTimes) {
         EXPECT_LE(notes[i].onsetNanos, after + at + 30 * ms) << i;
     }
     listener.stop();
+}
+
+// The detector is built for the stream's rate: the low strings' notes are heard from a file at
+// 44.1, 48 and 96 kHz alike (a window of the 48 kHz length lost them at 96 kHz).
+TEST(FileInput, LowNotesAreHeardAtEveryRate) {
+    if (soundfontMissing()) {
+        GTEST_SKIP() << "No General MIDI soundfont is installed (fluid-soundfont-gm).";
+    }
+    const int notes[] = {28, 29, 31, 33};
+    constexpr double spacing = 0.7;
+    constexpr double lead = 0.25;
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    struct Run {
+        int rate;
+        std::string path;
+        std::unique_ptr<Listener> listener;
+        std::unique_ptr<QSignalSpy> heard, ended;
+        int64_t before = 0, after = 0;
+    };
+    std::vector<Run> runs;
+    for (const int r : {44100, 48000, 96000}) {
+        bench::BassRenderer renderer;
+        std::string error;
+        ASSERT_TRUE(renderer.load(error, r, testing_support::namedSoundfont())) << error;
+        std::vector<bench::BassRenderer::Event> events = {{0, bench::packMessage(0xC0, 33, 0)}};
+        for (std::size_t i = 0; i < std::size(notes); ++i) {
+            const auto on = static_cast<int64_t>((lead + spacing * static_cast<double>(i)) * r) /
+                            bench::BassRenderer::block * bench::BassRenderer::block;
+            events.push_back({on, bench::packMessage(0x90, notes[i], 100)});
+            events.push_back({on + static_cast<int64_t>(0.6 * r) / bench::BassRenderer::block *
+                                       bench::BassRenderer::block,
+                              bench::packMessage(0x80, notes[i], 0)});
+        }
+        const auto frames = static_cast<int64_t>((lead + spacing * std::size(notes)) * r);
+        Run run{r, dir.filePath(QString("low%1.wav").arg(r)).toStdString(), nullptr, nullptr,
+                nullptr};
+        writeFile(run.path, wav16(renderer.play(events, frames), r));
+        runs.push_back(std::move(run));
+    }
+    // All three at once, at real-time pace.
+    for (Run& run : runs) {
+        run.listener = std::make_unique<Listener>();
+        run.heard = std::make_unique<QSignalSpy>(run.listener.get(), &Listener::noteHeard);
+        run.ended = std::make_unique<QSignalSpy>(run.listener.get(), &Listener::inputEnded);
+        run.before = monotonicNanos();
+        ASSERT_TRUE(run.listener->start(QString::fromStdString("file:" + run.path)));
+        run.after = monotonicNanos();
+    }
+    for (Run& run : runs) {
+        ASSERT_TRUE(QTest::qWaitFor([&] { return run.ended->count() > 0; }, 8000)) << run.rate;
+    }
+    QTest::qWait(50);
+    for (Run& run : runs) {
+        SCOPED_TRACE(run.rate);
+        const std::vector<PlayedNote> heard = notesOf(*run.heard);
+        ASSERT_EQ(heard.size(), std::size(notes));
+        for (std::size_t i = 0; i < heard.size(); ++i) {
+            EXPECT_EQ(heard[i].midi, notes[i]) << i;
+            const auto at = static_cast<int64_t>((lead + spacing * static_cast<double>(i)) * 1e9);
+            EXPECT_GE(heard[i].onsetNanos, run.before + at - 30 * ms) << i;
+            // A soundfont's low samples take tens of milliseconds to speak after the note-on.
+            EXPECT_LE(heard[i].onsetNanos, run.after + at + 70 * ms) << i;
+        }
+        run.listener->stop();
+    }
+}
+
+// Sound the input lost reaches the window as one queued signal with the count and the time.
+TEST_F(ListenerFixture, AnOverflowIsToldWithHowMuchWasLost) {
+    inputs->setDevices({device("audio:alsa:Card")});
+    QSignalSpy overflow(listener.get(), &Listener::inputOverflow);
+    ASSERT_TRUE(listener->start("audio:alsa:Card"));
+    ASSERT_TRUE(inputs->overflow(480, 48000));
+    ASSERT_TRUE(inputs->overflow(960, 48000));
+    ASSERT_TRUE(inputs->overflow(0, 48000)); // lost, but how much is not known
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return !overflow.isEmpty() && overflow.last().at(0).toInt() == 3; }, 2000));
+    EXPECT_DOUBLE_EQ(overflow.last().at(1).toDouble(), 30.0);
+    const qsizetype told = overflow.count();
+    QTest::qWait(200);
+    EXPECT_EQ(overflow.count(), told) << "told once, not again while nothing more was lost";
+    listener->stop();
+}
+
+// Blocks pushed far faster than the detector can take them: what the ring cannot hold is sound
+// lost, told with how much, a run of dropped blocks as one loss rather than one a block.
+TEST_F(ListenerFixture, BlocksTheWorkerCannotTakeAreSoundLost) {
+    inputs->setDevices({device("audio:alsa:Card")});
+    QSignalSpy overflow(listener.get(), &Listener::inputOverflow);
+    ASSERT_TRUE(listener->start("audio:alsa:Card"));
+    std::vector<float> block(512);
+    for (std::size_t i = 0; i < block.size(); ++i) {
+        block[i] = 0.3f * static_cast<float>(std::sin(2.0 * M_PI * 55.0 * i / rate));
+    }
+    constexpr int pushed = 3000; // 32 s of sound; the ring holds about 5
+    const int64_t start = monotonicNanos();
+    for (int i = 0; i < pushed; ++i) {
+        ASSERT_TRUE(inputs->push(block.data(), block.size(), rate,
+                                 start + int64_t{i} * 512 * 1000000000LL / rate));
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !overflow.isEmpty(); }, 3000));
+    QTest::qWait(100);
+    const int times = overflow.last().at(0).toInt();
+    const double lostMs = overflow.last().at(1).toDouble();
+    EXPECT_GE(times, 1);
+    EXPECT_LE(times, pushed * 2 / 512) << "not one a block dropped";
+    EXPECT_GT(lostMs, 1000.0);
+    EXPECT_LT(lostMs, pushed * 512 * 1000.0 / rate);
+    listener->stop();
+}
+
+TEST(OverflowText, SaysHowOftenAndHowMuch) {
+    const struct {
+        int times;
+        double lostMs;
+        const char* text;
+    } cases[] = {{0, 0.0, ""},
+                 {1, 0.0, "Input overflow: sound lost 1 time"},
+                 {1, 5.3, "Input overflow: sound lost 1 time, about 5 ms"},
+                 {12, 1234.6, "Input overflow: sound lost 12 times, about 1235 ms"}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(Listener::overflowText(c.times, c.lostMs).toStdString(), c.text) << c.times;
+    }
 }
 
 TEST(Loopback, HearsWhatTheSynthesiserPlaysAndLeavesTheOutputAsItWas) {

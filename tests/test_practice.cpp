@@ -12,6 +12,7 @@
 #include "ui/clientarea.h"
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QFile>
 #include <QLabel>
 #include <QListWidget>
@@ -112,7 +113,7 @@ TEST_F(Practice, TheInputChosenIsRememberedAndUsed) {
     stavebass& w = makeWindow();
     w.ensurelistener();
     {
-        InputDialog dialog(*w.listener, w.chosenInput(), &w);
+        InputDialog dialog(*w.listener, w.chosenInput(), 0, &w);
         ASSERT_EQ(dialog.inputs->count(), 2);
         EXPECT_EQ(dialog.chosen(), "midi:Bass");
         dialog.inputs->setCurrentRow(1);
@@ -158,6 +159,96 @@ TEST_F(Practice, TheInputChosenIsRememberedAndUsed) {
         v.Stop_Click();
         window.reset();
     }
+}
+
+// A sound card's input channel: offered as it has them, remembered, clamped to a device with
+// fewer, and the one the input is opened on.
+TEST_F(Practice, TheInputChannelIsChosenRememberedAndClamped) {
+    const auto conf = [&] {
+        return QSettings(config.path() + "/clefwork/clefwork.conf", QSettings::IniFormat);
+    };
+    stavebass::inputsFactory() = [this] {
+        auto inputs = std::make_unique<platform::ScriptedInputs>();
+        inputs->setDevices(
+            {{{"audio:ALSA:Interface", "Interface (ALSA)", platform::InputKind::Audio, 2}, {}, {}},
+             {{"audio:ALSA:Mic", "Mic (ALSA)", platform::InputKind::Audio, 1}, {}, {}},
+             {{"midi:Bass", "Bass (MIDI)", platform::InputKind::Midi}, {}, {}}});
+        scripted = inputs.get();
+        return inputs;
+    };
+    {
+        stavebass& w = makeWindow();
+        QTimer::singleShot(0, [&] {
+            auto* dialog = w.findChild<InputDialog*>();
+            ASSERT_NE(dialog, nullptr);
+            EXPECT_EQ(dialog->chosen(), "audio:ALSA:Interface");
+            EXPECT_EQ(dialog->channels->count(), 2);
+            EXPECT_TRUE(dialog->channels->isEnabled());
+            EXPECT_EQ(dialog->channels->currentText(), "1");
+            dialog->channels->setCurrentIndex(1);
+            emit dialog->channels->activated(1);
+            EXPECT_EQ(scripted->runningChannel(), 1) << "the dialog listens on the channel chosen";
+            dialog->inputs->setCurrentRow(1);
+            EXPECT_EQ(dialog->channels->count(), 1) << "a microphone has one";
+            EXPECT_FALSE(dialog->channels->isEnabled());
+            dialog->inputs->setCurrentRow(2);
+            EXPECT_FALSE(dialog->channels->isEnabled()) << "MIDI has none";
+            dialog->inputs->setCurrentRow(0);
+            EXPECT_EQ(dialog->channels->currentText(), "2") << "the choice outlives the others";
+            dialog->accept();
+        });
+        w.inputchoice->trigger();
+        EXPECT_EQ(conf().value("listen/channel").toInt(), 2);
+        EXPECT_EQ(scripted->runningId(), "audio:ALSA:Interface");
+        EXPECT_EQ(scripted->runningChannel(), 1);
+        w.Stop_Click();
+        window.reset();
+    }
+    // What the settings hold, as the input is opened on it and the dialog shows it.
+    struct Case {
+        const char* stored;
+        int opened;        // the channel asked of the input
+        const char* shown; // in the dialog, for the two-channel interface
+    } cases[] = {{"2", 1, "2"}, {"1", 0, "1"}, {"9", 8, "2"}, {"0", 0, "1"}, {"two", 0, "1"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.stored);
+        conf().setValue("listen/input", "audio:ALSA:Interface");
+        conf().setValue("listen/channel", c.stored);
+        stavebass& v = makeWindow();
+        v.listenbass->trigger();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return scripted->running(); }, 2000));
+        EXPECT_EQ(scripted->runningChannel(), c.opened)
+            << "as kept; the capture clamps it to the device";
+        QTimer::singleShot(0, [&] {
+            auto* dialog = v.findChild<InputDialog*>();
+            ASSERT_NE(dialog, nullptr);
+            EXPECT_EQ(dialog->channels->currentText(), c.shown);
+            EXPECT_EQ(dialog->chosenChannel() + 1, std::stoi(c.shown)) << "what is shown";
+            dialog->reject();
+        });
+        v.inputchoice->trigger();
+        EXPECT_EQ(conf().value("listen/channel").toString(), c.stored) << "Cancel keeps it";
+        v.Stop_Click();
+        window.reset();
+    }
+}
+
+// An input that loses sound says so after the tuner, through the listener's queued signal.
+TEST_F(Practice, SoundTheInputLostIsShownAfterTheTuner) {
+    stavebass& w = makeWindow();
+    w.listenbass->trigger();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return scripted->running(); }, 2000));
+    EXPECT_FALSE(w.tuner->text().contains("overflow"));
+    ASSERT_TRUE(scripted->overflow(480, 48000));
+    ASSERT_TRUE(scripted->overflow(0, 48000));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return w.tuner->text().contains("Input overflow: sound lost 2 times, about 10 ms"); },
+        2000))
+        << w.tuner->text().toStdString();
+    w.listenbass->trigger();
+    w.listenbass->trigger();
+    EXPECT_FALSE(w.tuner->text().contains("overflow")) << "a new start, a clean count";
+    w.listenbass->trigger();
 }
 
 // A history message comes as listening starts: it shows in the status bar, never in a box that

@@ -3,15 +3,18 @@
 #include "listen/listener.h"
 #include "ui/tunertext.h"
 
+#include <QComboBox>
 #include <QDialogButtonBox>
+#include <QFormLayout>
 #include <QLabel>
 #include <QListWidget>
 #include <QProgressBar>
 #include <QVBoxLayout>
 #include <cmath>
 
-InputDialog::InputDialog(listen::Listener& listener, const QString& current, QWidget* parent)
-    : QDialog(parent), listener_(listener) {
+InputDialog::InputDialog(listen::Listener& listener, const QString& current, int channel,
+                         QWidget* parent)
+    : QDialog(parent), listener_(listener), channel_(std::max(channel, 0)) {
     setWindowTitle(QStringLiteral("Listen to my Bass: Input"));
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(new QLabel(QStringLiteral("What Clefwork listens to:"), this));
@@ -19,11 +22,18 @@ InputDialog::InputDialog(listen::Listener& listener, const QString& current, QWi
     for (const platform::InputChoice& c : listener_.choices()) {
         auto* item = new QListWidgetItem(QString::fromStdString(c.label), inputs);
         item->setData(Qt::UserRole, QString::fromStdString(c.id));
+        channelCounts_.push_back(c.kind == platform::InputKind::Audio ? std::max(c.channels, 1)
+                                                                      : 0);
         if (QString::fromStdString(c.id) == current) {
             inputs->setCurrentItem(item);
         }
     }
     layout->addWidget(inputs);
+    // A bass into an interface's second input is heard on its second channel.
+    auto* channelRow = new QFormLayout;
+    channels = new QComboBox(this);
+    channelRow->addRow(QStringLiteral("Input channel:"), channels);
+    layout->addLayout(channelRow);
     level = new QProgressBar(this);
     level->setRange(-70, 0); // down to the detector's gate
     level->setValue(-70);
@@ -49,7 +59,14 @@ InputDialog::InputDialog(listen::Listener& listener, const QString& current, QWi
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(buttons);
 
-    connect(inputs, &QListWidget::currentRowChanged, this, [this] { listenToSelected(); });
+    connect(inputs, &QListWidget::currentRowChanged, this, [this] {
+        offerChannels();
+        listenToSelected();
+    });
+    connect(channels, &QComboBox::activated, this, [this](int index) {
+        channel_ = index;
+        listenToSelected();
+    });
     connect(&listener_, &listen::Listener::levelChanged, this,
             [this](double dB, int midi, double cents) {
                 level->setValue(static_cast<int>(std::lround(std::clamp(dB, -70.0, 0.0))));
@@ -62,12 +79,33 @@ InputDialog::InputDialog(listen::Listener& listener, const QString& current, QWi
     if (inputs->count() == 0) {
         problem->setText(QStringLiteral("No input was found."));
     }
+    offerChannels();
     listenToSelected();
 }
 
 QString InputDialog::chosen() const {
     const QListWidgetItem* item = inputs->currentItem();
     return item != nullptr ? item->data(Qt::UserRole).toString() : QString();
+}
+
+int InputDialog::chosenChannel() const {
+    const int row = inputs->currentRow();
+    const int count =
+        row >= 0 && static_cast<std::size_t>(row) < channelCounts_.size() ? channelCounts_[row] : 0;
+    return count > 0 ? platform::clampChannel(channel_, count) : channel_;
+}
+
+void InputDialog::offerChannels() {
+    const int row = inputs->currentRow();
+    const int count =
+        row >= 0 && static_cast<std::size_t>(row) < channelCounts_.size() ? channelCounts_[row] : 0;
+    channels->clear();
+    for (int c = 1; c <= std::max(count, 1); ++c) {
+        channels->addItem(QString::number(c));
+    }
+    // Only a sound card has channels to choose; one with fewer than chosen shows its last.
+    channels->setEnabled(count > 1);
+    channels->setCurrentIndex(count > 0 ? platform::clampChannel(channel_, count) : 0);
 }
 
 void InputDialog::listenToSelected() {
@@ -77,5 +115,5 @@ void InputDialog::listenToSelected() {
         listener_.stop();
         return;
     }
-    listener_.start(id);
+    listener_.start(id, channel_);
 }

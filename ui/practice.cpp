@@ -31,6 +31,15 @@ QSettings settings() {
 }
 
 const QString kInputKey = QStringLiteral("listen/input");
+// The input channel of a sound card, as the player counts them (1 the first).
+const QString kChannelKey = QStringLiteral("listen/channel");
+
+// The saved input channel, counted from 0; anything but a channel number is the first.
+int storedChannel() {
+    bool ok = false;
+    const int channel = settings().value(kChannelKey, 1).toInt(&ok);
+    return ok && channel >= 1 && channel <= 256 ? channel - 1 : 0;
+}
 
 // A yes or no kept in the settings, as QSettings writes it; anything else is `fallback`.
 bool storedFlag(const QString& key, bool fallback) {
@@ -117,6 +126,11 @@ void stavebass::ensurelistener() {
             [this](double dB, int midi, double cents) { levelheard(dB, midi, cents); });
     connect(listener.get(), &listen::Listener::failed, this,
             [this](const QString& message) { listenfailed(message); });
+    connect(listener.get(), &listen::Listener::inputOverflow, this,
+            [this](int times, double lostMs) {
+                overflowNotice = listen::Listener::overflowText(times, lostMs);
+                levelheard(inputLevelDb, 0, 0.0);
+            });
 }
 
 QString stavebass::chosenInput() {
@@ -154,7 +168,7 @@ void stavebass::startlistening() {
         return;
     }
     // A failure to start comes back through the listener's failed signal.
-    if (listener->start(id)) {
+    if (listener->start(id, storedChannel())) {
         newsession();
     }
 }
@@ -189,10 +203,11 @@ void stavebass::inputchoice_Click() {
     ensurelistener();
     const bool wasListening = listenbass->isChecked();
     const QString before = chosenInput();
-    InputDialog dialog(*listener, before, this);
+    InputDialog dialog(*listener, before, storedChannel(), this);
     const bool chose = dialog.exec() == QDialog::Accepted && !dialog.chosen().isEmpty();
     if (chose) {
         settings().setValue(kInputKey, dialog.chosen());
+        settings().setValue(kChannelKey, dialog.chosenChannel() + 1);
         dialogInput = dialog.chosen();
     }
     listener->stop();
@@ -327,6 +342,7 @@ void stavebass::showtuner() {
         static_cast<QHBoxLayout*>(row->layout())->addWidget(scoreLabel, 1);
     }
     heardText.clear();
+    overflowNotice.clear();
     inputLevelDb = -120.0;
     levelheard(-120.0, 0, 0.0);
     showstatusbar();
@@ -342,8 +358,12 @@ void stavebass::levelheard(double dB, int midi, double cents) {
     }
     const QString level =
         dB <= -90.0 ? QStringLiteral("silent") : QString::number(std::lround(dB)) + " dB";
-    tuner->setText(QStringLiteral("Input: %1   Heard: %2")
-                       .arg(level, heardText.isEmpty() ? QStringLiteral("\u2014") : heardText));
+    QString text = QStringLiteral("Input: %1   Heard: %2")
+                       .arg(level, heardText.isEmpty() ? QStringLiteral("\u2014") : heardText);
+    if (!overflowNotice.isEmpty()) {
+        text += QStringLiteral("   ") + overflowNotice;
+    }
+    tuner->setText(text);
 }
 
 void stavebass::noteheard(const listen::PlayedNote& note) {

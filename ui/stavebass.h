@@ -238,6 +238,7 @@ public:
     std::unique_ptr<listen::Listener> listener; // made when first needed
     QLabel* tuner = nullptr;                    // in the status bar while listening
     QString heardText;                          // the last note heard, as the tuner shows it
+    QString overflowNotice; // sound the input lost since listening started, after the tuner
     double inputLevelDb = -120.0;
     // Where the inputs come from: the system's, or a test's.
     static std::function<std::unique_ptr<platform::InputBackend>()>& inputsFactory();
