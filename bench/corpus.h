@@ -145,15 +145,20 @@ inline void fairVerdicts(Performance& p) {
 struct ComposeOptions {
     int beats = 64;
     bool articulations = false; // slides, hammer-ons and vibrato (the string model plays them)
+    // The longest a note rings into the next one; negative: every note stops this long before
+    // the next sounds.
+    double ringMs = 300;
+    double ghostShare = 0.12; // of the beats, a ghost note after them
 };
 
 // Bars of notes from a random major key's scale in sections of four bars, each at a tempo of its
 // own between 60 and 200, one section at 200 with each bar's four beats on one pitch.  The
 // beats are played right, early or late within the on-time window, early or late beyond it, 300
 // ms late (the next beat then left out), an octave off, a wrong note or not at all; a normal
-// timing spread (sigma 5 to 20 ms for the take) on the rest.  Notes ring 0 to 300 ms into the
-// next; ghost notes fall between some beats.  Two note-ons are never closer than 150 ms (the
-// detector reports no two notes closer than its shortest gap), and the first beat is never early.
+// timing spread (sigma 5 to 20 ms for the take) on the rest.  Half the notes stop as the next
+// sounds, the others ring 0 to 300 ms into it; ghost notes fall between some beats.  Two note-ons
+// are never closer than 150 ms (the detector reports no two notes closer than its shortest gap),
+// and the first beat is never early.
 inline Performance compose(std::mt19937& random, const ComposeOptions& options) {
     Performance p;
     const int64_t lead = renderRate; // a second before the first beat
@@ -291,7 +296,7 @@ inline Performance compose(std::mt19937& random, const ComposeOptions& options) 
             lastOnset = onset;
         }
         // A ghost note half way to the next beat, now and then, away from any note.
-        if (unit(random) < 0.12) {
+        if (unit(random) < options.ghostShare) {
             const int64_t ghostAt = onGrid(static_cast<double>(b.at) + period / 2);
             if (ghostAt - lastOnset > msSamples(100) && b.intent != Intent::LateOut &&
                 b.intent != Intent::Late300) {
@@ -313,7 +318,7 @@ inline Performance compose(std::mt19937& random, const ComposeOptions& options) 
     }
     // Offs: each note rings 0 to 300 ms into the next pitched note (at most two beats of the
     // tempo it was played at), the last for most of a beat.
-    std::uniform_real_distribution<double> ring(0.0, 300.0);
+    std::uniform_real_distribution<double> ring(0.0, std::max(0.0, options.ringMs));
     int64_t lastPeriod = p.beats.empty() ? renderRate : p.beats.back().period;
     for (std::size_t i = 0; i < p.notes.size(); ++i) {
         Note& n = p.notes[i];
@@ -326,7 +331,11 @@ inline Performance compose(std::mt19937& random, const ComposeOptions& options) 
         }
         if (next < p.notes.size()) {
             const Note& m = p.notes[next];
-            const int64_t ringOn = m.hammer ? 0 : msSamples(ring(random));
+            // A note on the same string stops the one before (about half of them); one on
+            // another string rings on.
+            const int64_t ringOn = options.ringMs < 0         ? msSamples(options.ringMs)
+                                   : m.hammer || coin(random) ? 0
+                                                              : msSamples(ring(random));
             n.off = std::min(m.onset + ringOn, n.onset + 2 * lastPeriod);
         } else {
             n.off = n.onset + onGrid(0.9 * static_cast<double>(lastPeriod));
@@ -360,6 +369,9 @@ struct Source {
     std::string soundfont; // "" for the string model
     int program = 33;      // program change value
     strings::Attack attack = strings::Attack::Finger;
+    // The string model's: slides, hammer-ons and vibrato, and the instrument off tune by up to
+    // 30 cents either way (off: every note plain and in tune).
+    bool articulate = true;
 };
 
 inline uint32_t midiMessage(int status, int data1, int data2) {
@@ -468,7 +480,8 @@ inline std::vector<float> renderBass(const Performance& p, const Source& source,
     std::uniform_real_distribution<double> unit(0.0, 1.0);
     strings::StringParams params;
     params.rate = renderRate;
-    params.tuningCents = source.soundfont.empty() ? -30.0 + 60.0 * unit(random) : 0.0;
+    const double tuning = -30.0 + 60.0 * unit(random);
+    params.tuningCents = source.soundfont.empty() && source.articulate ? tuning : 0.0;
     strings::StringModel model(params, seed);
     const std::vector<strings::StringNote> all = stringNotes(p, source.attack, random);
     if (source.soundfont.empty() || font == nullptr) {

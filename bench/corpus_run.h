@@ -2,7 +2,9 @@
 // chain) rendered, judged or detected, and printed as one row; then the conditions without a
 // note (hum, noise, DC, silence) and the notes the detector finds in them.  Header only.
 //   bench_judge --corpus [--seed N] [--beats N] [--minutes M] [--condition NAME-PART]
-//               [--write-dir DIR] [--verbose]
+//               [--write-dir DIR] [--verbose] [--ring-ms MS] [--ghosts SHARE]
+// --ring-ms: the longest a note rings into the next (300; negative: each note stops that long
+// before the next); --ghosts: the share of beats followed by a ghost note (0.12).
 //   bench_detect --corpus (the same options)
 #pragma once
 
@@ -44,6 +46,7 @@ inline std::vector<Source> sources() {
     }
     out.push_back({"string finger", "", 0, strings::Attack::Finger});
     out.push_back({"string pick", "", 0, strings::Attack::Pick});
+    out.push_back({"string plain", "", 0, strings::Attack::Finger, false});
     return out;
 }
 
@@ -124,11 +127,13 @@ inline double percentileOf(std::vector<double> v, double q) {
 
 struct Options {
     unsigned seed = 7;
-    int beats = 48;
+    int beats = 64;
     double minutes = 1.0;
     std::string only;
     std::string writeDir;
     bool verbose = false;
+    double ringMs = 300;
+    double ghostShare = 0.12;
 };
 
 // Parses the corpus options; false (with a message) on one it does not know.
@@ -147,6 +152,10 @@ inline bool parse(int argc, char** argv, Options& o) {
             o.only = argv[++i];
         } else if (arg == "--write-dir" && more) {
             o.writeDir = argv[++i];
+        } else if (arg == "--ring-ms" && more) {
+            o.ringMs = std::atof(argv[++i]);
+        } else if (arg == "--ghosts" && more) {
+            o.ghostShare = std::atof(argv[++i]);
         } else if (arg == "--verbose") {
             o.verbose = true;
         } else {
@@ -191,8 +200,10 @@ struct Rendered {
     int rate = renderRate;
 };
 
+// The instrument (the string model's tuning, pluck and pickup, the ghost notes' noise) is drawn
+// from the source's name, the chain's noise from the condition's.
 inline Rendered renderCondition(const Condition& c, const Performance& p, Fonts& fonts,
-                                unsigned seed) {
+                                unsigned base) {
     FontPlayer* font = fonts.get(c.source.soundfont);
     std::vector<float> clicks;
     if (c.chain.has(Stage::Clicks)) {
@@ -201,15 +212,16 @@ inline Rendered renderCondition(const Condition& c, const Performance& p, Fonts&
         clicks = clickFont ? clickFont->clicks(p) : std::vector<float>(p.end, 0.0f);
     }
     Rendered r;
-    r.audio = apply(c.chain, renderBass(p, c.source, font, seed), clicks, seed + 17);
+    r.audio = apply(c.chain, renderBass(p, c.source, font, base + fnv(c.source.name)), clicks,
+                    base + fnv(c.name));
     r.rate = c.chain.rate();
     return r;
 }
 
 // What "Calibrate Latency..." would keep for the condition: eight right notes at tempo 100,
 // the median of the heard onsets less their beats (0 when fewer than five are heard).
-inline int64_t calibrate(const Condition& c, Fonts& fonts, unsigned seed) {
-    std::mt19937 random(seed);
+inline int64_t calibrate(const Condition& c, Fonts& fonts, unsigned base) {
+    std::mt19937 random(base + fnv(c.name));
     std::uniform_int_distribution<int> pitch(33, 52);
     std::normal_distribution<double> spread(0.0, 5.0);
     Performance p;
@@ -230,7 +242,7 @@ inline int64_t calibrate(const Condition& c, Fonts& fonts, unsigned seed) {
         p.beats.push_back(b);
     }
     p.end = renderRate + period * 9;
-    const Rendered r = renderCondition(c, p, fonts, seed);
+    const Rendered r = renderCondition(c, p, fonts, base + 1);
     const Judged j = judge(p, r.audio, r.rate, 0, c.chain.has(Stage::Clicks));
     std::vector<double> offsets;
     for (const Beat& b : p.beats) {
@@ -326,10 +338,11 @@ inline void runQuiets(const Options& o) {
 
 inline void header(const char* what, const Options& o) {
     std::printf("Corpus %s: detector model %s (CLEFWORK_DETECTOR=%s); seed %u; %d beats a "
-                "condition; quiet conditions %.1f min each\n",
+                "condition; notes ring up to %.0f ms into the next; ghost notes after %.0f %% of "
+                "the beats; quiet conditions %.1f min each\n",
                 what, modelName(),
                 std::getenv("CLEFWORK_DETECTOR") ? std::getenv("CLEFWORK_DETECTOR") : "(unset)",
-                o.seed, o.beats, o.minutes);
+                o.seed, o.beats, o.ringMs, 100.0 * o.ghostShare, o.minutes);
 }
 
 inline double wallSec() {
@@ -358,14 +371,17 @@ inline int runJudge(int argc, char** argv) {
         if (!selected(o, c.name) || fonts.failed(c.source.soundfont)) {
             continue;
         }
-        const unsigned seed = o.seed * 7919u + fnv(c.name);
-        std::mt19937 random(seed);
-        const Performance p = compose(random, {o.beats, c.source.soundfont.empty()});
+        // The same performance for a source through every chain.
+        const unsigned base = o.seed * 7919u;
+        std::mt19937 random(base + fnv(c.source.name));
+        const Performance p =
+            compose(random, {o.beats, c.source.soundfont.empty() && c.source.articulate, o.ringMs,
+                             o.ghostShare});
         if (!c.source.soundfont.empty() && fonts.get(c.source.soundfont) == nullptr) {
             continue;
         }
-        const int64_t latency = calibrate(c, fonts, seed + 1);
-        const Rendered r = renderCondition(c, p, fonts, seed);
+        const int64_t latency = calibrate(c, fonts, base + 1);
+        const Rendered r = renderCondition(c, p, fonts, base);
         const Judged j = judge(p, r.audio, r.rate, latency, c.chain.has(Stage::Clicks));
         Tally t;
         t.cpuSec = j.detectCpuSec;
@@ -440,14 +456,17 @@ inline int runDetect(int argc, char** argv) {
         if (!selected(o, c.name) || fonts.failed(c.source.soundfont)) {
             continue;
         }
-        const unsigned seed = o.seed * 7919u + fnv(c.name);
-        std::mt19937 random(seed);
-        const Performance p = compose(random, {o.beats, c.source.soundfont.empty()});
+        // The same performance for a source through every chain.
+        const unsigned base = o.seed * 7919u;
+        std::mt19937 random(base + fnv(c.source.name));
+        const Performance p =
+            compose(random, {o.beats, c.source.soundfont.empty() && c.source.articulate, o.ringMs,
+                             o.ghostShare});
         if (!c.source.soundfont.empty() && fonts.get(c.source.soundfont) == nullptr) {
             continue;
         }
-        const int64_t latency = calibrate(c, fonts, seed + 1);
-        const Rendered r = renderCondition(c, p, fonts, seed);
+        const int64_t latency = calibrate(c, fonts, base + 1);
+        const Rendered r = renderCondition(c, p, fonts, base);
         const Judged j = judge(p, r.audio, r.rate, latency, c.chain.has(Stage::Clicks));
         std::vector<bool> used(j.heard.size(), false);
         long n = 0, f = 0, oct = 0, oth = 0;
