@@ -315,11 +315,12 @@ inline bool selected(const Options& o, const std::string& name) {
 inline void runQuiets(const Options& o) {
     const auto seconds = o.minutes * 60.0;
     std::printf("\n%-34s %8s %8s %7s\n", "no note played", "seconds", "notes", "CPU %");
-    long total = 0;
+    long total = 0, ran = 0;
     for (const Quiet& q : quiets()) {
         if (!selected(o, q.name)) {
             continue;
         }
+        ++ran;
         Chain chain{q.name, q.stages};
         std::vector<float> audio(static_cast<std::size_t>(seconds * renderRate), 0.0f);
         audio = apply(chain, std::move(audio), {}, o.seed + fnv(q.name));
@@ -333,7 +334,11 @@ inline void runQuiets(const Options& o) {
             bench::writeWav(o.writeDir + "/" + fileName(q.name) + ".wav", audio, renderRate);
         }
     }
-    std::printf("%-34s %8s %8ld\n", "all", "", total);
+    if (ran == 0) {
+        std::printf("(none selected)\n");
+    } else {
+        std::printf("%-34s %8.0f %8ld\n", "all", seconds * static_cast<double>(ran), total);
+    }
 }
 
 inline void header(const char* what, const Options& o) {
