@@ -2,9 +2,10 @@
 // chain) rendered, judged or detected, and printed as one row; then the conditions without a
 // note (hum, noise, DC, silence) and the notes the detector finds in them.  Header only.
 //   bench_judge --corpus [--seed N] [--beats N] [--minutes M] [--condition NAME-PART]
-//               [--write-dir DIR] [--verbose] [--ring-ms MS] [--ghosts SHARE]
+//               [--write-dir DIR] [--verbose] [--ring-ms MS] [--ghosts SHARE] [--quiet-only]
 // --ring-ms: the longest a note rings into the next (300; negative: each note stops that long
-// before the next); --ghosts: the share of beats followed by a ghost note (0.12).
+// before the next); --ghosts: the share of beats followed by a ghost note (0.12); --quiet-only:
+// only the conditions without a note, --minutes long each.
 //   bench_detect --corpus (the same options)
 #pragma once
 
@@ -135,6 +136,7 @@ struct Options {
     bool verbose = false;
     double ringMs = 300;
     double ghostShare = 0.12;
+    bool takes = true; // false: the quiet conditions only (--quiet-only)
 };
 
 // Parses the corpus options; false (with a message) on one it does not know.
@@ -157,6 +159,8 @@ inline bool parse(int argc, char** argv, Options& o) {
             o.ringMs = std::atof(argv[++i]);
         } else if (arg == "--ghosts" && more) {
             o.ghostShare = std::atof(argv[++i]);
+        } else if (arg == "--quiet-only") {
+            o.takes = false;
         } else if (arg == "--verbose") {
             o.verbose = true;
         } else {
@@ -374,7 +378,7 @@ inline int runJudge(int argc, char** argv) {
     Fonts fonts;
     Tally all;
     for (const Condition& c : conditions()) {
-        if (!selected(o, c.name) || fonts.failed(c.source.soundfont)) {
+        if (!o.takes || !selected(o, c.name) || fonts.failed(c.source.soundfont)) {
             continue;
         }
         // The same performance for a source through every chain.
@@ -459,7 +463,7 @@ inline int runDetect(int argc, char** argv) {
     Fonts fonts;
     long notes = 0, found = 0, octave = 0, other = 0, extra = 0;
     for (const Condition& c : conditions()) {
-        if (!selected(o, c.name) || fonts.failed(c.source.soundfont)) {
+        if (!o.takes || !selected(o, c.name) || fonts.failed(c.source.soundfont)) {
             continue;
         }
         // The same performance for a source through every chain.
