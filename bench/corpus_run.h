@@ -373,8 +373,10 @@ inline int runJudge(int argc, char** argv) {
         std::filesystem::create_directories(o.writeDir);
     }
     const double started = wallSec();
-    std::printf("\n%-38s %6s %8s %10s %10s %9s %8s %7s\n", "condition", "beats", "truth %",
-                "right>bad%", "wrong>ok%", "p95 ms", "lat ms", "CPU %");
+    if (o.takes) {
+        std::printf("\n%-38s %6s %8s %10s %10s %9s %8s %7s\n", "condition", "beats", "truth %",
+                    "right>bad%", "wrong>ok%", "p95 ms", "lat ms", "CPU %");
+    }
     Fonts fonts;
     Tally all;
     for (const Condition& c : conditions()) {
@@ -442,7 +444,9 @@ inline int runJudge(int argc, char** argv) {
             writeCsv(o.writeDir + "/" + fileName(c.name) + ".csv", p);
         }
     }
-    printRow("all", all, NAN);
+    if (o.takes) {
+        printRow("all", all, NAN);
+    }
     runQuiets(o);
     std::printf("\n%.0f s of audio judged in %.0f s\n", all.audioSec, wallSec() - started);
     return 0;
