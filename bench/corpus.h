@@ -913,13 +913,15 @@ inline Judged judge(const Performance& p, const std::vector<float>& audio, int r
 }
 
 // Notes the detector names in audio that holds none.
-inline std::size_t notesIn(const std::vector<float>& audio, int rate, double& cpuSec) {
+inline std::vector<listen::DetectedNote> notesIn(const std::vector<float>& audio, int rate,
+                                                 double& cpuSec) {
     listen::NoteDetector detector(listen::DetectorParams::forRate(rate));
-    std::size_t found = 0;
+    std::vector<listen::DetectedNote> found;
     const double cpu = threadCpuSec();
     for (std::size_t at = 0; at < audio.size(); at += 256) {
-        found +=
-            detector.feed(audio.data() + at, std::min<std::size_t>(256, audio.size() - at)).size();
+        const std::vector<listen::DetectedNote> notes =
+            detector.feed(audio.data() + at, std::min<std::size_t>(256, audio.size() - at));
+        found.insert(found.end(), notes.begin(), notes.end());
     }
     cpuSec = threadCpuSec() - cpu;
     return found;

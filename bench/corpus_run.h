@@ -330,10 +330,16 @@ inline void runQuiets(const Options& o) {
         std::vector<float> audio(static_cast<std::size_t>(seconds * renderRate), 0.0f);
         audio = apply(chain, std::move(audio), {}, o.seed + fnv(q.name));
         double cpu = 0;
-        const std::size_t notes = notesIn(audio, renderRate, cpu);
-        total += static_cast<long>(notes);
-        std::printf("%-38s %8.0f %8zu %7.2f\n", q.name.c_str(), seconds, notes,
+        const std::vector<listen::DetectedNote> notes = notesIn(audio, renderRate, cpu);
+        total += static_cast<long>(notes.size());
+        std::printf("%-38s %8.0f %8zu %7.2f\n", q.name.c_str(), seconds, notes.size(),
                     100.0 * cpu / seconds);
+        if (o.verbose) {
+            for (const listen::DetectedNote& n : notes) {
+                std::printf("    %d at %.3f s\n", n.midi,
+                            static_cast<double>(n.onsetSample) / renderRate);
+            }
+        }
         std::fflush(stdout);
         if (!o.writeDir.empty()) {
             bench::writeWav(o.writeDir + "/" + fileName(q.name) + ".wav", audio, renderRate);
