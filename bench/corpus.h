@@ -61,6 +61,7 @@ struct Note {
     int64_t off = 0;
     int midi = 0;
     int velocity = 100; // MIDI velocity
+    int64_t period = 0; // the length of the beat it is played for, samples
     bool ghost = false; // a muted thud between beats, no pitch
     // Only the string model plays these; a soundfont plays the plain note.
     double slideSemitones = 0;
@@ -272,6 +273,7 @@ inline Performance compose(std::mt19937& random, const ComposeOptions& options) 
         }
         if (played != 0) {
             Note n;
+            n.period = b.period;
             n.onset = onset;
             n.midi = played;
             n.velocity = velocity(random);
@@ -301,6 +303,7 @@ inline Performance compose(std::mt19937& random, const ComposeOptions& options) 
             if (ghostAt - lastOnset > msSamples(100) && b.intent != Intent::LateOut &&
                 b.intent != Intent::Late300) {
                 Note g;
+                g.period = b.period;
                 g.onset = ghostAt;
                 g.off = ghostAt + msSamples(60);
                 g.ghost = true;
@@ -319,7 +322,6 @@ inline Performance compose(std::mt19937& random, const ComposeOptions& options) 
     // Offs: each note rings 0 to 300 ms into the next pitched note (at most two beats of the
     // tempo it was played at), the last for most of a beat.
     std::uniform_real_distribution<double> ring(0.0, std::max(0.0, options.ringMs));
-    int64_t lastPeriod = p.beats.empty() ? renderRate : p.beats.back().period;
     for (std::size_t i = 0; i < p.notes.size(); ++i) {
         Note& n = p.notes[i];
         if (n.ghost) {
@@ -336,9 +338,9 @@ inline Performance compose(std::mt19937& random, const ComposeOptions& options) 
             const int64_t ringOn = options.ringMs < 0         ? msSamples(options.ringMs)
                                    : m.hammer || coin(random) ? 0
                                                               : msSamples(ring(random));
-            n.off = std::min(m.onset + ringOn, n.onset + 2 * lastPeriod);
+            n.off = std::min(m.onset + ringOn, n.onset + 2 * n.period);
         } else {
-            n.off = n.onset + onGrid(0.9 * static_cast<double>(lastPeriod));
+            n.off = n.onset + onGrid(0.9 * static_cast<double>(n.period));
         }
         n.off = std::max(onGrid(static_cast<double>(n.off)), n.onset + grid);
     }
