@@ -399,4 +399,65 @@ TEST(Performance, ComposedTakesHoldEveryVerdictAndTheirIntents) {
     }
 }
 
+TEST(Performance, ComposedNotesKeepTheirRangeGapsAndRing) {
+    for (const unsigned seed : {4u, 5u, 6u}) {
+        SCOPED_TRACE(seed);
+        std::mt19937 random(seed);
+        const corpus::Performance p = corpus::compose(random, {96, true});
+        for (const corpus::Beat& b : p.beats) {
+            EXPECT_GE(b.expected, corpus::lowest);
+            EXPECT_LE(b.expected, corpus::highest);
+        }
+        // The section at tempo 200 holds one pitch a bar.
+        int repeatedBars = 0;
+        for (std::size_t i = 0; i + 3 < p.beats.size(); i += 4) {
+            const bool fast = p.beats[i].period == std::llround(0.3 * rate);
+            const bool same = p.beats[i + 1].expected == p.beats[i].expected &&
+                              p.beats[i + 2].expected == p.beats[i].expected &&
+                              p.beats[i + 3].expected == p.beats[i].expected;
+            repeatedBars += fast && same;
+        }
+        EXPECT_GE(repeatedBars, 4);
+        const corpus::Note* last = nullptr;
+        for (const corpus::Note& n : p.notes) {
+            if (n.ghost) {
+                EXPECT_EQ(n.off - n.onset, corpus::msSamples(60));
+                continue;
+            }
+            if (last != nullptr) {
+                EXPECT_GE(n.onset - last->onset, corpus::msSamples(150));
+                // Rings at most 300 ms into this note (and at most two of its own beats).
+                EXPECT_LE(last->off - n.onset, corpus::msSamples(300) + corpus::grid);
+                EXPECT_LE(last->off - last->onset, 2 * last->period + corpus::grid);
+            }
+            EXPECT_EQ(n.onset % corpus::grid, 0);
+            last = &n;
+        }
+    }
+}
+
+TEST(Chains, TheProgramsClicksComeInTwentyDecibelsUnderTheBass) {
+    std::vector<float> bass = sine(110, 0.5, 1.0), clicks(bass.size(), 0.0f);
+    for (std::size_t i = at(0.5); i < at(0.5) + 200; ++i) {
+        clicks[i] = i % 2 ? 0.8f : -0.8f;
+    }
+    const std::vector<float> y = corpus::apply({"", {corpus::Stage::Clicks}}, bass, clicks, 1);
+    double added = 0;
+    for (std::size_t i = 0; i < y.size(); ++i) {
+        added = std::max(added, std::fabs(static_cast<double>(y[i]) - bass[i]));
+    }
+    EXPECT_NEAR(corpus::dbOf(added) - corpus::dbOf(corpus::peakOf(bass)), corpus::clickDb, 0.01);
+    // At 44.1 kHz the clicks are resampled with the bass and still land on their time.
+    const std::vector<float> z =
+        corpus::apply({"", {corpus::Stage::Rate441, corpus::Stage::Clicks}}, bass, clicks, 1);
+    const std::vector<float> b441 = corpus::resample(bass, rate, 44100);
+    std::size_t loudest = 0;
+    for (std::size_t i = 0; i < z.size(); ++i) {
+        if (std::fabs(z[i] - b441[i]) > std::fabs(z[loudest] - b441[loudest])) {
+            loudest = i;
+        }
+    }
+    EXPECT_NEAR(static_cast<double>(loudest) / 44100, 0.502, 0.003);
+}
+
 } // namespace
