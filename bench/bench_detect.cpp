@@ -7,6 +7,9 @@
 //                [--onset METHOD] [--threshold T] [--tolerance T] [--verbose]
 //                [--minioi MS] [--pitch MIDI] [--soundfont NAME-PART] [--mix NAME-PART]
 //                [--no-announce] (the metronome's clicks not announced to the detector)
+//   bench_detect --corpus [--seed N] [--beats N] [--minutes M] [--condition NAME-PART]
+//                (bench/corpus_run.h: the corpus's conditions, notes found and extra)
+#include "bench/corpus_run.h"
 #include "bench/render_bass.h"
 #include "listen/detector.h"
 
@@ -241,6 +244,11 @@ std::vector<std::string> split(const std::string& text) {
 } // namespace
 
 int main(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == "--corpus") {
+            return bench::corpus::runDetect(argc, argv);
+        }
+    }
     bool quick = false, baseline = true, verbose = false, announce = true;
     int only = 0;
     std::string onlyFont, onlyMix;

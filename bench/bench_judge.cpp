@@ -13,8 +13,11 @@
 //               [--rate HZ] [--gain DB] [--fx]
 // --rate renders and listens at another sample rate; --gain DB scales what the detector hears;
 // --fx renders with FluidSynth's reverb and chorus.
+// --corpus runs the corpus instead (bench/corpus_run.h: --seed, --beats, --minutes,
+// --condition, --write-dir, --verbose).
 // --program plays one other GM bass (numbered from 1: 33 acoustic, 36 fretless, 37 and 38 slap,
 // 39 and 40 synth) in place of the fingered and picked ones.
+#include "bench/corpus_run.h"
 #include "bench/render_bass.h"
 #include "listen/detector.h"
 #include "listen/matcher.h"
@@ -487,6 +490,11 @@ std::string shortName(const std::string& path) {
 } // namespace
 
 int main(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == "--corpus") {
+            return bench::corpus::runJudge(argc, argv);
+        }
+    }
     bool legato = false, quick = false, verbose = false, autoLatency = true, announce = true;
     int bars = 0, onlyTempo = 0, otherProgram = -1;
     unsigned seed = 13;
