@@ -65,6 +65,8 @@ public:
     // The decided pitch now (0: silence) and its cents, for a tuner.
     int currentMidi() const { return currentMidi_; }
     double currentCents() const { return currentCents_; }
+    // Where the decided note began (meaningful while currentMidi() is not 0).
+    int64_t currentOnset() const { return runOnset_; }
     int states() const { return pitches_ + 1; }
 
 private:

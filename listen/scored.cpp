@@ -15,6 +15,21 @@ constexpr double kPluckRiseDb = 6.0;
 // A frame repeating less clearly than this holds no note: noise (or what the hum leaves).
 constexpr double kNoiseClarity = 0.5;
 
+double hz(double midi) {
+    return 440.0 * std::pow(2.0, (midi - 69.0) / 12.0);
+}
+
+std::size_t heldRoom(const DetectorParams& p) {
+    return static_cast<std::size_t>(std::ceil(p.sampleRate / hz(p.lowestMidi - 1.0))) + 2;
+}
+
+// A new note under one held shows in the frame with the held note taken out (the frame less
+// itself a period of the held note earlier, which cancels every harmonic of it): where that
+// keeps this share of the frame's power and more, it is a new sound (the held note's own decay
+// and stiffness leave a few per cent); under a third of it, nothing new.
+constexpr double kNewShare = 0.05;
+constexpr double kSureNewShare = 0.2;
+
 NoteLayerParams layerParams(const DetectorParams& p, int hop, int64_t window) {
     NoteLayerParams lp;
     lp.lowestMidi = p.lowestMidi;
@@ -38,8 +53,10 @@ ScoredDetector::ScoredDetector(const DetectorParams& params)
       spanBlocks_(static_cast<std::size_t>(std::ceil(
           params.sampleRate / (440.0 * std::pow(2.0, (params.lowestMidi - 69) / 12.0)) / block_))),
       dcCoeff_(1.0 - 2.0 * M_PI * 10.0 / std::max(8000, params.sampleRate)),
-      ring_(static_cast<std::size_t>(analyser_.window()), 0.0f),
-      frame_(static_cast<std::size_t>(analyser_.window()), 0.0f),
+      // The frame, and before it a period of the lowest note, for the frame with the held
+      // note taken out.
+      ring_(static_cast<std::size_t>(analyser_.window()) + heldRoom(params), 0.0f),
+      frame_(ring_.size(), 0.0f), residual_(static_cast<std::size_t>(analyser_.window()), 0.0f),
       gatePower_(std::pow(10.0, params.gateDb / 10.0)) {}
 
 void ScoredDetector::ownClick(int64_t sample, bool /*accent*/) {
@@ -111,6 +128,7 @@ void ScoredDetector::block(int64_t start, double energy) {
     } else if (rising_ > 0.0 &&
                (riseDb < risingDb_ - kPluckRiseDb / 2 ||
                 boundary - risingSample_ >= static_cast<int64_t>(spanBlocks_) * block_)) {
+        lastPluckSample_ = risingSample_;
         if (rising_ > hopPluck_) {
             hopPluck_ = rising_;
             hopPluckSample_ = risingSample_;
@@ -149,11 +167,13 @@ std::vector<DetectedNote> ScoredDetector::feed(const float* samples, std::size_t
 }
 
 void ScoredDetector::hop(std::vector<DetectedNote>& out) {
-    const std::size_t w = ring_.size();
+    const std::size_t h = ring_.size();
+    const auto w = static_cast<std::size_t>(analyser_.window());
     std::copy(ring_.begin() + static_cast<std::ptrdiff_t>(ringPos_), ring_.end(), frame_.begin());
     std::copy(ring_.begin(), ring_.begin() + static_cast<std::ptrdiff_t>(ringPos_),
-              frame_.begin() + static_cast<std::ptrdiff_t>(w - ringPos_));
-    const FrameEvidence evidence = analyser_.analyse(frame_.data());
+              frame_.begin() + static_cast<std::ptrdiff_t>(h - ringPos_));
+    const float* last = frame_.data() + (h - w);
+    const FrameEvidence evidence = analyser_.analyse(last);
     levelDb_ = evidence.power > 1e-12 ? 10.0 * std::log10(evidence.power) : -120.0;
 
     const int pitches = p_.highestMidi - p_.lowestMidi + 1;
@@ -173,6 +193,48 @@ void ScoredDetector::hop(std::vector<DetectedNote>& out) {
             frame.salience[i] = value;
             frame.pitch[i] = c.midi;
             frame.periodic[i] = evidence.power * std::max(c.clarity, 0.0);
+        }
+    }
+    // A note held: what sounds beside it, from the frame with it taken out.
+    // Without a new pluck since the held note began, the note before it, still ringing, is no
+    // new note beside it.
+    const int held = layer_.currentMidi();
+    if (held != 0 && held != heldNow_) {
+        heldBefore_ = heldNow_;
+        heldNow_ = held;
+    }
+    const bool newPluck = lastPluckSample_ > layer_.currentOnset() + static_cast<int64_t>(w) / 2;
+    if (held != 0 && evidence.power > 0.0) {
+        const double period = p_.sampleRate / hz(held + layer_.currentCents() / 100.0);
+        const auto whole = static_cast<std::size_t>(period);
+        const double part = period - static_cast<double>(whole);
+        double power = 0.0;
+        for (std::size_t i = 0; i < w; ++i) {
+            const std::size_t at = h - w + i;
+            const double before = (1.0 - part) * frame_[at - whole] + part * frame_[at - whole - 1];
+            residual_[i] = static_cast<float>(frame_[at] - before);
+            power += static_cast<double>(residual_[i]) * residual_[i];
+        }
+        // The difference doubles the power of what does not repeat at the period.
+        const double share = power / static_cast<double>(w) / (2.0 * evidence.power);
+        const double weight =
+            std::clamp((share - kNewShare) / (kSureNewShare - kNewShare), 0.0, 1.0);
+        if (weight > 0.0) {
+            const FrameEvidence beside = analyser_.analyse(residual_.data());
+            for (const PitchCandidate& c : beside.candidates) {
+                const int midi = static_cast<int>(std::lround(c.midi));
+                if (midi < p_.lowestMidi || midi > p_.highestMidi || midi == held ||
+                    (midi == heldBefore_ && !newPluck)) {
+                    continue;
+                }
+                const auto i = static_cast<std::size_t>(midi - p_.lowestMidi);
+                const double value = weight * c.clarity * std::clamp(c.own / kOwnShare, 0.0, 1.0);
+                if (value > frame.salience[i]) {
+                    frame.salience[i] = value;
+                    frame.pitch[i] = c.midi;
+                    frame.periodic[i] = evidence.power * share * std::max(c.clarity, 0.0);
+                }
+            }
         }
     }
     // The noise floor is no note: a frame only a little above it has little of one.
@@ -202,7 +264,7 @@ void ScoredDetector::hop(std::vector<DetectedNote>& out) {
         note.levelDb = levelDb_;
         out.push_back(note);
     }
-    const int64_t old = fed_ - static_cast<int64_t>(10 * w);
+    const int64_t old = fed_ - static_cast<int64_t>(10 * h);
     while (!clicks_.empty() && clicks_.front() < old) {
         clicks_.pop_front();
     }
