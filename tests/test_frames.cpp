@@ -163,3 +163,33 @@ TEST(FrameAnalyser, TheWindowHoldsTwoPeriodsOfTheLowestCandidateAtAnyRate) {
 }
 
 } // namespace
+
+namespace {
+
+// The tuner's accuracy: a clean tone of known pitch, anywhere in the range and off concert
+// pitch either way, within 2 cents.
+TEST(FrameAnalyser, ATonesPitchIsWithinTwoCentsAcrossTheRange) {
+    for (const int rate : {44100, 48000, 96000}) {
+        listen::FrameAnalyser analyser(rate);
+        for (int midi = 28; midi <= 68; midi += 5) {
+            for (const double cents : {-30.0, 0.0, 17.0}) {
+                const double pitch = midi + cents / 100.0;
+                const double f0 = 440.0 * std::pow(2.0, (pitch - 69.0) / 12.0);
+                std::vector<float> x(static_cast<std::size_t>(analyser.window()));
+                for (std::size_t i = 0; i < x.size(); ++i) {
+                    double v = 0.0;
+                    for (int k = 1; k <= 6; ++k) {
+                        v += std::sin(2.0 * M_PI * f0 * k * static_cast<double>(i) / rate + k) / k;
+                    }
+                    x[i] = static_cast<float>(0.2 * v);
+                }
+                const listen::FrameEvidence e = analyser.analyse(x.data());
+                ASSERT_NE(e.bestCandidate(), nullptr) << rate << " " << pitch;
+                EXPECT_NEAR(100.0 * (e.bestCandidate()->midi - pitch), 0.0, 2.0)
+                    << rate << " Hz, MIDI " << pitch;
+            }
+        }
+    }
+}
+
+} // namespace
