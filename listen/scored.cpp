@@ -219,12 +219,6 @@ void ScoredDetector::hop(std::vector<DetectedNote>& out) {
         const double share = power / static_cast<double>(w) / (2.0 * evidence.power);
         const double weight =
             std::clamp((share - kNewShare) / (kSureNewShare - kNewShare), 0.0, 1.0);
-        // The held pitch's own power is what repeats at its period: a new note beside it does
-        // not raise it (the same string plucked again does).
-        const auto heldIndex = static_cast<std::size_t>(held - p_.lowestMidi);
-        if (heldIndex < frame.periodic.size()) {
-            frame.periodic[heldIndex] *= std::clamp(1.0 - share, 0.0, 1.0);
-        }
         if (weight > 0.0) {
             const FrameEvidence beside = analyser_.analyse(residual_.data());
             for (const PitchCandidate& c : beside.candidates) {
