@@ -168,9 +168,10 @@ void NoteLayer::decide(int state, const Step& step, std::vector<LayerNote>& out)
         return;
     }
     if (state != runState_ && runState_ != 0 && runReported_ && !plucked &&
-        periodicHere < kTail * runPeak_) {
+        (periodicHere < kTail * runPeak_ || state == beforeState_)) {
         // Another pitch, without a pluck and far under the note: the note's release tail (or
-        // what rings through the filters after it), no note of its own.
+        // what rings through the filters after it), no note of its own.  Nor is the note before
+        // it, still ringing under the new one, without a pluck of its own.
         return;
     }
     const double salience = index < f.salience.size() ? f.salience[index] : 0.0;
@@ -210,6 +211,9 @@ void NoteLayer::decide(int state, const Step& step, std::vector<LayerNote>& out)
         runSalience_ = 0.0;
         runReplucked_ = false;
     } else {
+        if (runState_ != 0 && runReported_) {
+            beforeState_ = runState_;
+        }
         runState_ = state;
         runFrames_ = 1;
         runOnset_ = onset;

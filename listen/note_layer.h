@@ -93,6 +93,7 @@ private:
     double runPluckPeriodic_ = 0.0;
     double runPeak_ = 0.0; // the held pitch's greatest periodic power
     double lastRunPeak_ = 0.0;
+    int beforeState_ = 0;     // the note reported before the one held
     int64_t lastVoiced_ = -1; // the end of the last frame decided as a pitch
     // Whether a pitch may begin without a pluck at a frame ending here: only as a change from a
     // note held within the pluck memory.

@@ -55,9 +55,9 @@ ScoredDetector::ScoredDetector(const DetectorParams& params)
       dcCoeff_(1.0 - 2.0 * M_PI * 10.0 / std::max(8000, params.sampleRate)),
       // The frame, and before it a period of the lowest note, for the frame with the held
       // note taken out.
-      ring_(static_cast<std::size_t>(analyser_.window()) + heldRoom(params), 0.0f),
+      ring_(2 * static_cast<std::size_t>(analyser_.window()) + heldRoom(params), 0.0f),
       frame_(ring_.size(), 0.0f), residual_(static_cast<std::size_t>(analyser_.window()), 0.0f),
-      gatePower_(std::pow(10.0, params.gateDb / 10.0)) {}
+      continuation_(residual_.size(), 0.0f), gatePower_(std::pow(10.0, params.gateDb / 10.0)) {}
 
 void ScoredDetector::ownClick(int64_t sample, bool /*accent*/) {
     if (sample < 0) {
@@ -219,6 +219,63 @@ void ScoredDetector::hop(std::vector<DetectedNote>& out) {
         const double share = power / static_cast<double>(w) / (2.0 * evidence.power);
         const double weight =
             std::clamp((share - kNewShare) / (kSureNewShare - kNewShare), 0.0, 1.0);
+        // After a new pluck, the frame less the held note as it rang before the pluck, carried
+        // on period by period: a new note that is a harmonic of the held one (E4 over a ringing
+        // E1 is its eighth) repeats at the held period too and cancels above, not here.
+        const int64_t frameStart = fed_ - static_cast<int64_t>(w);
+        const int64_t pluck = lastPluckSample_;
+        if (pluck > frameStart - static_cast<int64_t>(w) && pluck < fed_) {
+            const int64_t oldest = fed_ - static_cast<int64_t>(h);
+            double newPower = 0.0;
+            bool whole_ = true;
+            for (std::size_t i = 0; i < w; ++i) {
+                const int64_t at = frameStart + static_cast<int64_t>(i);
+                if (at < pluck) {
+                    continuation_[i] = 0.0f;
+                    continue;
+                }
+                const double back =
+                    std::ceil(static_cast<double>(at - pluck + 1) / period) * period;
+                const double ref = static_cast<double>(at) - back;
+                const auto r0 = static_cast<int64_t>(std::floor(ref));
+                if (r0 - oldest < 0) {
+                    whole_ = false;
+                    break;
+                }
+                const double f = ref - static_cast<double>(r0);
+                const auto j = static_cast<std::size_t>(r0 - oldest);
+                const double before = (1.0 - f) * frame_[j] + f * frame_[j + 1];
+                continuation_[i] = static_cast<float>(frame_[h - w + i] - before);
+                newPower += static_cast<double>(continuation_[i]) * continuation_[i];
+            }
+            const double newShare = newPower / static_cast<double>(w) / (2.0 * evidence.power);
+            const double newWeight =
+                std::clamp((newShare - kNewShare) / (kSureNewShare - kNewShare), 0.0, 1.0);
+            if (whole_ && newWeight > 0.0) {
+                const FrameEvidence added = analyser_.analyse(continuation_.data());
+                // The note heard is the one just begun: where what is new is another pitch, the
+                // held one still ringing under it is no longer the note.
+                const PitchCandidate* top = added.bestCandidate();
+                const auto heldIndex = static_cast<std::size_t>(held - p_.lowestMidi);
+                if (top && std::lround(top->midi) != held && heldIndex < frame.salience.size()) {
+                    frame.salience[heldIndex] *= 1.0 - newWeight * top->clarity;
+                }
+                for (const PitchCandidate& c : added.candidates) {
+                    const int midi = static_cast<int>(std::lround(c.midi));
+                    if (midi < p_.lowestMidi || midi > p_.highestMidi || midi == held) {
+                        continue;
+                    }
+                    const auto i = static_cast<std::size_t>(midi - p_.lowestMidi);
+                    const double value =
+                        newWeight * c.clarity * std::clamp(c.own / kOwnShare, 0.0, 1.0);
+                    if (value > frame.salience[i]) {
+                        frame.salience[i] = value;
+                        frame.pitch[i] = c.midi;
+                        frame.periodic[i] = evidence.power * newShare * std::max(c.clarity, 0.0);
+                    }
+                }
+            }
+        }
         if (weight > 0.0) {
             const FrameEvidence beside = analyser_.analyse(residual_.data());
             for (const PitchCandidate& c : beside.candidates) {

@@ -45,8 +45,9 @@ private:
     double dcOut_ = 0.0;
     std::vector<float> ring_; // the last window() samples, oldest at ringPos_
     std::size_t ringPos_ = 0;
-    std::vector<float> frame_;    // the ring in order, oldest first
-    std::vector<float> residual_; // the frame with the held note taken out
+    std::vector<float> frame_;        // the ring in order, oldest first
+    std::vector<float> residual_;     // the frame with the held note taken out
+    std::vector<float> continuation_; // the frame less the held note carried on from a pluck
     int64_t lastPluckSample_ = -1;
     int heldNow_ = 0; // the note held, and the one held before it
     int heldBefore_ = 0;
