@@ -18,6 +18,7 @@
 //    note does not raise it.
 #include "listen/detector.h"
 
+#include "listen/frames.h"
 #include "listen/scored.h"
 
 #include <aubio/aubio.h>
@@ -30,14 +31,6 @@
 namespace listen {
 
 namespace {
-
-double midiToHz(double midi) {
-    return 440.0 * std::pow(2.0, (midi - 69.0) / 12.0);
-}
-
-double hzToMidi(double hz) {
-    return 69.0 + 12.0 * std::log2(hz / 440.0);
-}
 
 bool powerOfTwo(int n) {
     return n > 0 && (n & (n - 1)) == 0;

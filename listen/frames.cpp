@@ -7,17 +7,7 @@
 
 namespace listen {
 
-namespace {
-
-double midiToHz(double midi) {
-    return 440.0 * std::pow(2.0, (midi - 69.0) / 12.0);
-}
-
-double hzToMidi(double hz) {
-    return 69.0 + 12.0 * std::log2(hz / 440.0);
-}
-
-} // namespace
+namespace {} // namespace
 
 // The autocorrelation by way of aubio's FFT (FFTW underneath): the frame zero-padded to at least
 // window + the longest lag, so that the circular correlation is the plain one at every lag used.

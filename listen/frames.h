@@ -12,12 +12,21 @@
 
 #include "layers/listen.h"
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <vector>
 
 namespace listen {
+
+inline double midiToHz(double midi) {
+    return 440.0 * std::pow(2.0, (midi - 69.0) / 12.0);
+}
+
+inline double hzToMidi(double hz) {
+    return 69.0 + 12.0 * std::log2(hz / 440.0);
+}
 
 struct PitchCandidate {
     double midi = 0.0;    // the pitch of the period, in fractional MIDI notes

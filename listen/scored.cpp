@@ -15,12 +15,8 @@ constexpr double kPluckRiseDb = 6.0;
 // A frame repeating less clearly than this holds no note: noise (or what the hum leaves).
 constexpr double kNoiseClarity = 0.5;
 
-double hz(double midi) {
-    return 440.0 * std::pow(2.0, (midi - 69.0) / 12.0);
-}
-
 std::size_t heldRoom(const DetectorParams& p) {
-    return static_cast<std::size_t>(std::ceil(p.sampleRate / hz(p.lowestMidi - 1.0))) + 2;
+    return static_cast<std::size_t>(std::ceil(p.sampleRate / midiToHz(p.lowestMidi - 1.0))) + 2;
 }
 
 // A new note under one held shows in the frame with the held note taken out (the frame less
@@ -205,7 +201,7 @@ void ScoredDetector::hop(std::vector<DetectedNote>& out) {
     }
     const bool newPluck = lastPluckSample_ > layer_.currentOnset() + static_cast<int64_t>(w) / 2;
     if (held != 0 && evidence.power > 0.0) {
-        const double period = p_.sampleRate / hz(held + layer_.currentCents() / 100.0);
+        const double period = p_.sampleRate / midiToHz(held + layer_.currentCents() / 100.0);
         const auto whole = static_cast<std::size_t>(period);
         const double part = period - static_cast<double>(whole);
         double power = 0.0;
