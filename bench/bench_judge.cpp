@@ -21,6 +21,7 @@
 #include "bench/render_bass.h"
 #include "listen/detector.h"
 #include "listen/matcher.h"
+#include "sound/midi_out.h"
 
 #include <fluidsynth.h>
 
@@ -306,7 +307,8 @@ struct Judged {
 // advance() runs at each of the matcher's deadlines, as the window's timer calls it, or `grace`
 // later (to see what closing a beat later would change).
 // With `announce`, every tick also tells the detector of the program's own click, as the window
-// does with the metronome on: at the beat plus the latency, a few milliseconds off either way.
+// does with the metronome on: at the beat plus the latency, a few milliseconds off either way,
+// told the scheduling look-ahead before its beat.
 Judged judge(const Performance& p, const std::vector<float>& audio, int64_t latencyNanos,
              int64_t graceNanos, bool announce, unsigned seed) {
     std::mt19937 random(seed);
@@ -329,6 +331,19 @@ Judged judge(const Performance& p, const std::vector<float>& audio, int64_t late
         }
     };
     std::size_t nextBeat = 0;
+    std::size_t nextClick = 0;
+    // The window's tick runs the look-ahead before its beat and tells the detector then.
+    auto announceUntil = [&](int64_t now) {
+        for (; announce && nextClick < p.beats.size() &&
+               nanosAt(p.beats[nextClick].beat) <= now + MIDI_OUT::kScheduleAheadNanos;
+             ++nextClick) {
+            detector.ownClick(
+                p.beats[nextClick].beat +
+                    std::llround((static_cast<double>(latencyNanos) / 1e6 + jitter(random)) * rate /
+                                 1000.0),
+                nextClick % 4 == 0);
+        }
+    };
     auto until = [&](int64_t now) {
         for (;;) {
             const int64_t beatAt = nextBeat < p.beats.size() ? nanosAt(p.beats[nextBeat].beat)
@@ -341,13 +356,6 @@ Judged judge(const Performance& p, const std::vector<float>& audio, int64_t late
             }
             if (beatAt <= deadline) {
                 const Planned& b = p.beats[nextBeat];
-                if (announce) {
-                    detector.ownClick(
-                        b.beat + std::llround(
-                                     (static_cast<double>(latencyNanos) / 1e6 + jitter(random)) *
-                                     rate / 1000.0),
-                        nextBeat % 4 == 0);
-                }
                 keep(matcher.addBeat(
                     {static_cast<int64_t>(nextBeat), beatAt, periodNanos, b.expected}));
                 ++nextBeat;
@@ -361,6 +369,7 @@ Judged judge(const Performance& p, const std::vector<float>& audio, int64_t late
     stream.resize(stream.size() + rate / 2, 0.0f);
     for (std::size_t at = 0; at < stream.size(); at += block) {
         const std::size_t n = std::min(block, stream.size() - at);
+        announceUntil(nanosAt(static_cast<int64_t>(at)));
         const std::vector<listen::DetectedNote> notes = detector.feed(stream.data() + at, n);
         until(nanosAt(static_cast<int64_t>(at + n)));
         for (const listen::DetectedNote& note : notes) {

@@ -9,6 +9,7 @@
 #include "listen/detector.h"
 #include "listen/matcher.h"
 #include "platform/fluid_engine.h"
+#include "sound/midi_out.h"
 
 #include <time.h>
 
@@ -867,6 +868,20 @@ inline Judged judge(const Performance& p, const std::vector<float>& audio, int r
         }
     };
     std::size_t nextBeat = 0;
+    std::size_t nextClick = 0;
+    // The window's tick runs the scheduling look-ahead before its beat and tells the detector
+    // of its click then.
+    auto announceUntil = [&](int64_t t) {
+        for (; announce && nextClick < p.beats.size() &&
+               nanosOf(p.beats[nextClick].at, renderRate) <= t + MIDI_OUT::kScheduleAheadNanos;
+             ++nextClick) {
+            if (p.beats[nextClick].click) {
+                detector.ownClick((nanosOf(p.beats[nextClick].at, renderRate) + latencyNanos) *
+                                      rate / 1'000'000'000LL,
+                                  nextClick % 4 == 0);
+            }
+        }
+    };
     auto until = [&](int64_t t) {
         for (;;) {
             const int64_t beatAt = nextBeat < p.beats.size()
@@ -881,10 +896,6 @@ inline Judged judge(const Performance& p, const std::vector<float>& audio, int r
             if (beatAt <= deadline) {
                 const Beat& b = p.beats[nextBeat];
                 now = beatAt;
-                if (announce && b.click) {
-                    detector.ownClick((beatAt + latencyNanos) * rate / 1'000'000'000LL,
-                                      nextBeat % 4 == 0);
-                }
                 keep(matcher.addBeat({static_cast<int64_t>(nextBeat), beatAt,
                                       nanosOf(b.period, renderRate), b.expected}));
                 ++nextBeat;
@@ -898,6 +909,7 @@ inline Judged judge(const Performance& p, const std::vector<float>& audio, int r
     stream.resize(stream.size() + static_cast<std::size_t>(rate / 2), 0.0f);
     for (std::size_t at = 0; at < stream.size(); at += block) {
         const std::size_t n = std::min(block, stream.size() - at);
+        announceUntil(nanosOf(static_cast<int64_t>(at), rate));
         const double cpu = threadCpuSec();
         const std::vector<listen::DetectedNote> notes = detector.feed(stream.data() + at, n);
         out.detectCpuSec += threadCpuSec() - cpu;

@@ -25,6 +25,12 @@ std::size_t heldRoom(const DetectorParams& p) {
 // and stiffness leave a few per cent); under a third of it, nothing new.
 constexpr double kNewShare = 0.05;
 constexpr double kSureNewShare = 0.2;
+// What a held note taken out of itself leaves at least, as a share of the frame's power: the
+// floor a rise of what is new is measured from.
+constexpr double kLeftShare = 0.02;
+// A held note dies away by well under 1 dB over a period of the lowest note; one damped falls
+// by several.
+constexpr double kHeldFall = 1.0;
 
 NoteLayerParams layerParams(const DetectorParams& p, int hop, int64_t window) {
     NoteLayerParams lp;
@@ -53,23 +59,47 @@ ScoredDetector::ScoredDetector(const DetectorParams& params)
       // note taken out.
       ring_(2 * static_cast<std::size_t>(analyser_.window()) + heldRoom(params), 0.0f),
       frame_(ring_.size(), 0.0f), residual_(static_cast<std::size_t>(analyser_.window()), 0.0f),
-      continuation_(residual_.size(), 0.0f), gatePower_(std::pow(10.0, params.gateDb / 10.0)) {}
+      continuation_(residual_.size(), 0.0f),
+      // A click's own sound is over within 60 ms; the accent's bass drum thumps for 150.
+      ownClicks_(
+          block_,
+          static_cast<int>(std::ceil(params.clickSlackMs * params.sampleRate / 1000.0 / block_)),
+          static_cast<int>(std::ceil(0.060 * params.sampleRate / block_)),
+          static_cast<int>(std::ceil(0.150 * params.sampleRate / block_)),
+          // By a quarter of a second any note begun on a click has been named.
+          static_cast<int>(std::ceil(0.250 * params.sampleRate / block_))),
+      gatePower_(std::pow(10.0, params.gateDb / 10.0)) {}
 
-void ScoredDetector::ownClick(int64_t sample, bool /*accent*/) {
+void ScoredDetector::ownClick(int64_t sample, bool accent) {
     if (sample < 0) {
         return;
     }
-    clicks_.insert(std::upper_bound(clicks_.begin(), clicks_.end(), sample), sample);
+    ownClicks_.announce(sample, accent);
+    const std::pair<int64_t, bool> click{sample, accent};
+    clicks_.insert(std::upper_bound(clicks_.begin(), clicks_.end(), click), click);
     while (clicks_.size() > 64) {
         clicks_.pop_front();
     }
+}
+
+bool ScoredDetector::unknownClickIn(int64_t from, int64_t to) const {
+    const double rate = p_.sampleRate;
+    const auto slack = static_cast<int64_t>(p_.clickSlackMs * rate / 1000.0);
+    const auto length = static_cast<int64_t>(p_.clickMs * rate / 1000.0);
+    for (const auto& [c, accent] : clicks_) {
+        if (!ownClicks_.learnt(accent) && c - slack < to && c + length > from) {
+            return true;
+        }
+    }
+    return false;
 }
 
 bool ScoredDetector::nearClick(int64_t sample) const {
     const double rate = p_.sampleRate;
     const auto slack = static_cast<int64_t>(p_.clickSlackMs * rate / 1000.0);
     const auto length = static_cast<int64_t>(p_.clickMs * rate / 1000.0);
-    for (const int64_t c : clicks_) {
+    for (const auto& click : clicks_) {
+        const int64_t c = click.first;
         if (sample >= c - slack && sample <= c + length) {
             return true;
         }
@@ -77,37 +107,99 @@ bool ScoredDetector::nearClick(int64_t sample) const {
     return false;
 }
 
-void ScoredDetector::block(int64_t start, double energy) {
+void ScoredDetector::block(int64_t start, double energy, double residual) {
+    ownClicks_.push(start, energy);
     envelope_.push_back(energy);
+    residualEnvelope_.push_back(residual);
+    clickEnvelope_.push_back(ownClicks_.expected(start));
     if (envelope_.size() > 2 * spanBlocks_) {
         envelope_.pop_front();
+        clickEnvelope_.pop_front();
+    }
+    while (residualEnvelope_.size() > envelope_.size()) {
+        residualEnvelope_.pop_front();
     }
     if (envelope_.size() < 2 * spanBlocks_) {
         return;
     }
     double past = 0.0;
     double present = 0.0;
+    double pastClick = 0.0;
+    double presentClick = 0.0;
     for (std::size_t i = 0; i < spanBlocks_; ++i) {
         past += envelope_[i];
         present += envelope_[i + spanBlocks_];
+        pastClick += clickEnvelope_[i];
+        presentClick += clickEnvelope_[i + spanBlocks_];
     }
-    past /= static_cast<double>(spanBlocks_);
-    present /= static_cast<double>(spanBlocks_);
+    const auto span = static_cast<double>(spanBlocks_);
+    past /= span;
+    present /= span;
+    pastClick = std::max(pastClick, 0.0) / span;
+    presentClick = std::max(presentClick, 0.0) / span;
+    // What the program's clicks add is no rise: the present is measured against what rang
+    // before without them (at least half of what rang, since a click's energy is not known
+    // to the last per cent), and the clicks now.
+    auto without = [&](double before, double clickBefore, double clickNow) {
+        return clickBefore > 0.0 || clickNow > 0.0
+                   ? std::max(before - clickBefore, 0.5 * before) + clickNow
+                   : before;
+    };
     // Where the present period begins: the pluck's place when this rise is the greatest.
     const int64_t boundary = start + block_ - static_cast<int64_t>(spanBlocks_) * block_;
     // Below the gate or near the noise floor nothing is plucked.
     const bool heard = present > gatePower_ && present > 2.0 * steady_.noiseFloor();
-    const double base = std::max(past, 1e-12);
-    double strength = 0.0;
-    double riseDb = 0.0;
-    if (heard && present > base) {
-        riseDb = 10.0 * std::log10(present / base);
-        strength = std::clamp((riseDb - kPluckRiseDb / 2) / (kPluckRiseDb / 2), 0.0, 1.0);
+    auto rise = [&](double now, double before) {
+        return heard && now > before ? 10.0 * std::log10(now / std::max(before, 1e-12)) : 0.0;
+    };
+    auto strengthOf = [](double db) {
+        return std::clamp((db - kPluckRiseDb / 2) / (kPluckRiseDb / 2), 0.0, 1.0);
+    };
+    double riseDb = rise(present, without(past, pastClick, presentClick));
+    double strength = strengthOf(riseDb);
+    // Under a held note a new one shows as a rise of what does not repeat at the held period
+    // (the difference doubles the power of what is new, and of a click), however loud the held
+    // note rings: a note played into a ringing one, a hammer-on.  It counts as far as what is
+    // new is a share of the whole.
+    // A note let go stops repeating too, but its energy falls; a new note's does not.
+    // After a pluck since the held note began, what follows it is that pluck's note (named or
+    // not yet) until a note's pitch would have shown.
+    // A click does not repeat at the held period either: under one not yet heard alone (so
+    // not known to the envelope), what is new is not to be told from it.
+    const auto spanSamples = static_cast<int64_t>(spanBlocks_) * block_;
+    if (residualEnvelope_.size() == 2 * spanBlocks_ &&
+        !unknownClickIn(boundary - spanSamples, boundary + spanSamples) &&
+        present >= kHeldFall * past &&
+        (lastPluckSample_ <= heldOnset_ + spanSamples ||
+         boundary > lastPluckSample_ + 2 * static_cast<int64_t>(analyser_.window()))) {
+        double pastNew = 0.0;
+        double presentNew = 0.0;
+        for (std::size_t i = 0; i < spanBlocks_; ++i) {
+            pastNew += residualEnvelope_[i];
+            presentNew += residualEnvelope_[i + spanBlocks_];
+        }
+        pastNew /= span;
+        presentNew /= span;
+        // Measured from what the held note's own decay and stiffness leave at least, so that
+        // the first few samples of what is new (a held note cancels well) are no rise yet and
+        // the rise is greatest, as the plain one, where the present period holds the attack.
+        const double newDb =
+            rise(presentNew, std::max(without(pastNew, 2.0 * pastClick, 2.0 * presentClick),
+                                      2.0 * kLeftShare * past));
+        const double share = presentNew / (2.0 * std::max(present, 1e-12));
+        const double newStrength =
+            strengthOf(newDb) *
+            std::clamp((share - kNewShare) / (kSureNewShare - kNewShare), 0.0, 1.0);
+        // The place is where either rise is greatest.
+        if (newStrength > 0.0) {
+            strength = std::max(strength, newStrength);
+            riseDb = std::max(riseDb, newDb);
+        }
+    }
+    if (strength > 0.0 && nearClick(boundary)) {
         // The program's own click rises as sharply as a pluck: over one, only a rise that
         // leaves no doubt counts, and as the half of it.
-        if (strength > 0.0 && nearClick(boundary)) {
-            strength *= 0.5;
-        }
+        strength *= 0.5;
     }
     // One pluck a rise: the greatest strength while it lasts, given once the rise has passed
     // (fallen to half of it, or held for a period); the rise's tail, seen from the boundaries
@@ -149,9 +241,20 @@ std::vector<DetectedNote> ScoredDetector::feed(const float* samples, std::size_t
         ringPos_ = (ringPos_ + 1) % ring_.size();
         ++fed_;
         blockEnergy_ += static_cast<double>(y) * y;
+        if (heldPeriod_ > 0.0) {
+            // The sample less the held note a period earlier.
+            const auto whole = static_cast<std::size_t>(heldPeriod_);
+            const double part = heldPeriod_ - static_cast<double>(whole);
+            const std::size_t n = ring_.size();
+            const std::size_t at = (ringPos_ + n - 1 - whole) % n;
+            const double before = (1.0 - part) * ring_[at] + part * ring_[(at + n - 1) % n];
+            const double r = y - before;
+            blockResidual_ += r * r;
+        }
         if (++inBlock_ == block_) {
-            block(fed_ - block_, blockEnergy_ / block_);
+            block(fed_ - block_, blockEnergy_ / block_, blockResidual_ / block_);
             blockEnergy_ = 0.0;
+            blockResidual_ = 0.0;
             inBlock_ = 0;
         }
         if (++sinceHop_ == hop_) {
@@ -199,6 +302,22 @@ void ScoredDetector::hop(std::vector<DetectedNote>& out) {
         heldBefore_ = heldNow_;
         heldNow_ = held;
     }
+    // The residual's envelope follows the held note; a new one (or none) starts it again.
+    const double heldPeriod =
+        held != 0 ? p_.sampleRate / midiToHz(held + layer_.currentCents() / 100.0) : 0.0;
+    if (heldPeriod == 0.0 || heldPeriod_ == 0.0 ||
+        std::abs(heldPeriod / heldPeriod_ - 1.0) > 0.03) {
+        residualEnvelope_.clear();
+    }
+    heldPeriod_ = heldPeriod;
+    // The held note's onset, taken when it is named (the layer's own onset moves on to a note
+    // in the making before that one is named).
+    if (held == 0) {
+        heldOnset_ = 0;
+    } else if (held != heldMidi_) {
+        heldOnset_ = layer_.currentOnset();
+    }
+    heldMidi_ = held;
     const bool newPluck = lastPluckSample_ > layer_.currentOnset() + static_cast<int64_t>(w) / 2;
     if (held != 0 && evidence.power > 0.0) {
         const double period = p_.sampleRate / midiToHz(held + layer_.currentCents() / 100.0);
@@ -315,10 +434,11 @@ void ScoredDetector::hop(std::vector<DetectedNote>& out) {
         note.cents = n.cents;
         note.confidence = n.confidence;
         note.levelDb = levelDb_;
+        ownClicks_.noteAt(note.onsetSample);
         out.push_back(note);
     }
     const int64_t old = fed_ - static_cast<int64_t>(10 * h);
-    while (!clicks_.empty() && clicks_.front() < old) {
+    while (!clicks_.empty() && clicks_.front().first < old) {
         clicks_.pop_front();
     }
 }

@@ -7,10 +7,12 @@
 #include "listen/detector.h"
 #include "listen/frames.h"
 #include "listen/note_layer.h"
+#include "listen/own_clicks.h"
 #include "listen/steady.h"
 
 #include <cstdint>
 #include <deque>
+#include <utility>
 #include <vector>
 
 namespace listen {
@@ -29,8 +31,11 @@ public:
 
 private:
     void hop(std::vector<DetectedNote>& out);
-    void block(int64_t start, double energy);
+    // One block's mean square, and that of the samples less the held note a period earlier.
+    void block(int64_t start, double energy, double residual);
     bool nearClick(int64_t sample) const;
+    // Whether a click of a kind not yet heard alone may sound between the two samples.
+    bool unknownClickIn(int64_t from, int64_t to) const;
 
     DetectorParams p_;
     FrameAnalyser analyser_;
@@ -55,15 +60,22 @@ private:
     int sinceHop_ = 0;
     double blockEnergy_ = 0.0;
     int inBlock_ = 0;
-    std::deque<double> envelope_; // the last two periods' blocks' mean squares
-    double rising_ = 0.0;         // the strongest pluck of the rise going on
+    std::deque<double> envelope_;         // the last two periods' blocks' mean squares
+    std::deque<double> residualEnvelope_; // the same less the held note, while it is held
+    double heldPeriod_ = 0.0;             // samples; 0: no note held
+    int64_t heldOnset_ = 0;
+    int heldMidi_ = 0;
+    double blockResidual_ = 0.0;
+    std::deque<double> clickEnvelope_; // what the program's clicks are expected to add to them
+    double rising_ = 0.0;              // the strongest pluck of the rise going on
     double risingDb_ = 0.0;
     int64_t risingSample_ = 0;
     int64_t quietUntil_ = 0;
     double hopPluck_ = 0.0;
     int64_t hopPluckSample_ = 0;
     double levelDb_ = -120.0;
-    std::deque<int64_t> clicks_;
+    OwnClicks ownClicks_;
+    std::deque<std::pair<int64_t, bool>> clicks_; // announced: sample, accent
     double gatePower_;
 };
 
