@@ -474,6 +474,13 @@ public:
             skipped();
             return;
         }
+        if (!o.writeDir.empty()) {
+            // Kept: the takes and calibration takes as the transcriber read them.
+            dir_ = o.writeDir + "/basic-pitch";
+            std::filesystem::create_directories(dir_);
+            keepDir_ = on_ = true;
+            return;
+        }
         std::string pattern = (std::filesystem::temp_directory_path() / "clefwork-peer-XXXXXX");
         if (mkdtemp(pattern.data()) == nullptr) {
             runner_.why = "no temporary directory";
@@ -484,7 +491,7 @@ public:
         on_ = true;
     }
     ~PeerPass() {
-        if (!dir_.empty()) {
+        if (!dir_.empty() && !keepDir_) {
             std::error_code e;
             std::filesystem::remove_all(dir_, e);
         }
@@ -579,7 +586,7 @@ private:
     }
     peer::Runner runner_;
     std::string dir_;
-    bool on_ = false;
+    bool on_ = false, keepDir_ = false;
     std::vector<Kept> kept_;
     double wallSec_ = 0;
 };
