@@ -95,18 +95,18 @@ function modelHandler() {
     return {
         load: async () => {
             const json = JSON.parse(fs.readFileSync(path.join(dir, 'model.json'), 'utf8'));
-            const specs = [], parts = [];
+            const weights = [], chunks = [];
             for (const group of json.weightsManifest) {
-                specs.push(...group.weights);
-                for (const p of group.paths) parts.push(fs.readFileSync(path.join(dir, p)));
+                weights.push(...group.weights);
+                for (const p of group.paths) chunks.push(fs.readFileSync(path.join(dir, p)));
             }
-            const all = Buffer.concat(parts);
+            const all = Buffer.concat(chunks);
             return {
                 modelTopology: json.modelTopology,
                 format: json.format,
                 generatedBy: json.generatedBy,
                 convertedBy: json.convertedBy,
-                weightSpecs: specs,
+                weightSpecs: weights,
                 weightData: all.buffer.slice(all.byteOffset, all.byteOffset + all.byteLength),
             };
         },
