@@ -8,6 +8,7 @@
 //                [--minioi MS] [--pitch MIDI] [--soundfont NAME-PART] [--mix NAME-PART]
 //                [--no-announce] (the metronome's clicks not announced to the detector)
 //   bench_detect --corpus [--seed N] [--beats N] [--minutes M] [--condition NAME-PART]
+//                [--peer basic-pitch]
 //                (bench/corpus_run.h: the corpus's conditions, notes found and extra)
 #include "bench/corpus_run.h"
 #include "bench/render_bass.h"

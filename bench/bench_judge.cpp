@@ -14,7 +14,7 @@
 // --rate renders and listens at another sample rate; --gain DB scales what the detector hears;
 // --fx renders with FluidSynth's reverb and chorus.
 // --corpus runs the corpus instead (bench/corpus_run.h: --seed, --beats, --minutes,
-// --condition, --write-dir, --verbose).
+// --condition, --write-dir, --verbose, --peer basic-pitch).
 // --program plays one other GM bass (numbered from 1: 33 acoustic, 36 fretless, 37 and 38 slap,
 // 39 and 40 synth) in place of the fingered and picked ones.
 #include "bench/corpus_run.h"

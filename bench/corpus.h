@@ -842,14 +842,17 @@ struct Judged {
     double audioSec = 0;
 };
 
-// The take (audio at `rate`) through the note detector in 256-sample blocks and the beat matcher,
-// on the stream's clock, as bench_judge plays its own takes: each beat at its tick, each note at
-// the end of the block that returned it, advance() at each deadline; with `announce`, each
-// click told to the detector at its beat plus the latency.
-inline Judged judge(const Performance& p, const std::vector<float>& audio, int rate,
-                    int64_t latencyNanos, bool announce) {
-    constexpr std::size_t block = 256;
-    listen::NoteDetector detector(listen::DetectorParams::forRate(rate));
+// A note as the beat matcher is told of it: `atNanos` on the stream's clock.
+struct Arrival {
+    int64_t atNanos = 0;
+    listen::DetectedNote note;
+};
+
+// The notes (onsets at `rate`) through the beat matcher on the stream's clock, as bench_judge
+// plays its own takes: each beat at its tick, each note at its arrival (in order; after the
+// beats and deadlines due by then), advance() at each deadline until `endNanos`.
+inline Judged judgeNotes(const Performance& p, const std::vector<Arrival>& arrivals, int rate,
+                         int64_t latencyNanos, int64_t endNanos) {
     listen::BeatMatcher matcher;
     matcher.setLatencyNanos(latencyNanos);
     Judged out;
@@ -905,6 +908,27 @@ inline Judged judge(const Performance& p, const std::vector<float>& audio, int r
             }
         }
     };
+    for (const Arrival& a : arrivals) {
+        until(a.atNanos);
+        now = a.atNanos;
+        out.heard.push_back(a.note);
+        keep(matcher.addNote(nanosOf(a.note.onsetSample, rate), a.note.midi));
+    }
+    until(endNanos);
+    return out;
+}
+
+// The take (audio at `rate`) through the note detector in 256-sample blocks, each note arriving
+// at the end of the block that returned it, then through the beat matcher (judgeNotes); with
+// `announce`, each click told to the detector at its beat plus the latency, once the audio up
+// to its beat is in.
+inline Judged judge(const Performance& p, const std::vector<float>& audio, int rate,
+                    int64_t latencyNanos, bool announce) {
+    constexpr std::size_t block = 256;
+    listen::NoteDetector detector(listen::DetectorParams::forRate(rate));
+    std::vector<Arrival> arrivals;
+    double cpuSec = 0;
+    std::size_t nextBeat = 0;
     std::vector<float> stream = audio;
     stream.resize(stream.size() + static_cast<std::size_t>(rate / 2), 0.0f);
     for (std::size_t at = 0; at < stream.size(); at += block) {
@@ -912,16 +936,23 @@ inline Judged judge(const Performance& p, const std::vector<float>& audio, int r
         announceUntil(nanosOf(static_cast<int64_t>(at), rate));
         const double cpu = threadCpuSec();
         const std::vector<listen::DetectedNote> notes = detector.feed(stream.data() + at, n);
-        out.detectCpuSec += threadCpuSec() - cpu;
+        cpuSec += threadCpuSec() - cpu;
         const int64_t t = nanosOf(static_cast<int64_t>(at + n), rate);
-        until(t);
-        now = t;
+        for (; nextBeat < p.beats.size() && nanosOf(p.beats[nextBeat].at, renderRate) <= t;
+             ++nextBeat) {
+            if (announce && p.beats[nextBeat].click) {
+                detector.ownClick((nanosOf(p.beats[nextBeat].at, renderRate) + latencyNanos) *
+                                      rate / 1'000'000'000LL,
+                                  nextBeat % 4 == 0);
+            }
+        }
         for (const listen::DetectedNote& note : notes) {
-            out.heard.push_back(note);
-            keep(matcher.addNote(nanosOf(note.onsetSample, rate), note.midi));
+            arrivals.push_back({t, note});
         }
     }
-    until(nanosOf(static_cast<int64_t>(stream.size()), rate) + 10'000'000'000LL);
+    Judged out = judgeNotes(p, arrivals, rate, latencyNanos,
+                            nanosOf(static_cast<int64_t>(stream.size()), rate) + 10'000'000'000LL);
+    out.detectCpuSec = cpuSec;
     out.audioSec = static_cast<double>(audio.size()) / rate;
     return out;
 }

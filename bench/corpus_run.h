@@ -3,13 +3,16 @@
 // note (hum, noise, DC, silence) and the notes the detector finds in them.  Header only.
 //   bench_judge --corpus [--seed N] [--beats N] [--minutes M] [--condition NAME-PART]
 //               [--write-dir DIR] [--verbose] [--ring-ms MS] [--ghosts SHARE] [--quiet-only]
+//               [--peer basic-pitch]
 // --ring-ms: the longest a note rings into the next (300; negative: each note stops that long
 // before the next); --ghosts: the share of beats followed by a ghost note (0.12); --quiet-only:
-// only the conditions without a note, --minutes long each.
+// only the conditions without a note, --minutes long each; --peer: a second table, the same
+// conditions' audio transcribed by a reference transcriber (bench/peer.h) and judged the same way.
 //   bench_detect --corpus (the same options)
 #pragma once
 
 #include "bench/corpus.h"
+#include "bench/peer.h"
 #include "bench/render_bass.h"
 
 #include <time.h>
@@ -137,6 +140,7 @@ struct Options {
     double ringMs = 300;
     double ghostShare = 0.12;
     bool takes = true; // false: the quiet conditions only (--quiet-only)
+    std::string peer;  // a reference transcriber to run beside the detector (--peer)
 };
 
 // Parses the corpus options; false (with a message) on one it does not know.
@@ -159,6 +163,8 @@ inline bool parse(int argc, char** argv, Options& o) {
             o.ringMs = std::atof(argv[++i]);
         } else if (arg == "--ghosts" && more) {
             o.ghostShare = std::atof(argv[++i]);
+        } else if (arg == "--peer" && more && std::string(argv[i + 1]) == "basic-pitch") {
+            o.peer = argv[++i];
         } else if (arg == "--quiet-only") {
             o.takes = false;
         } else if (arg == "--verbose") {
@@ -223,13 +229,18 @@ inline Rendered renderCondition(const Condition& c, const Performance& p, Fonts&
     return r;
 }
 
-// What "Calibrate Latency..." would keep for the condition: eight right notes at tempo 100,
-// the median of the heard onsets less their beats (0 when fewer than five are heard).
-inline int64_t calibrate(const Condition& c, Fonts& fonts, unsigned base) {
+// What "Calibrate Latency..." plays for the condition: eight right notes at tempo 100.
+struct Take {
+    Performance p;
+    Rendered r;
+};
+
+inline Take calibrationTake(const Condition& c, Fonts& fonts, unsigned base) {
     std::mt19937 random(base + fnv(c.name));
     std::uniform_int_distribution<int> pitch(33, 52);
     std::normal_distribution<double> spread(0.0, 5.0);
-    Performance p;
+    Take t;
+    Performance& p = t.p;
     const int64_t period = renderRate * 6 / 10;
     for (int i = 0; i < 8; ++i) {
         Beat b;
@@ -247,13 +258,19 @@ inline int64_t calibrate(const Condition& c, Fonts& fonts, unsigned base) {
         p.beats.push_back(b);
     }
     p.end = renderRate + period * 9;
-    const Rendered r = renderCondition(c, p, fonts, base + 1);
-    const Judged j = judge(p, r.audio, r.rate, 0, c.chain.has(Stage::Clicks));
+    t.r = renderCondition(c, p, fonts, base + 1);
+    return t;
+}
+
+// What it keeps of the notes heard in the calibration take (onsets at `rate`): the median of
+// the heard onsets less their beats (0 when fewer than five are heard).
+inline int64_t calibratedLatency(const Performance& p,
+                                 const std::vector<listen::DetectedNote>& heard, int rate) {
     std::vector<double> offsets;
     for (const Beat& b : p.beats) {
-        for (const listen::DetectedNote& n : j.heard) {
-            const int64_t d = nanosOf(n.onsetSample, r.rate) - nanosOf(b.at, renderRate);
-            if (std::llabs(d) * 2 < nanosOf(period, renderRate)) {
+        for (const listen::DetectedNote& n : heard) {
+            const int64_t d = nanosOf(n.onsetSample, rate) - nanosOf(b.at, renderRate);
+            if (std::llabs(d) * 2 < nanosOf(b.period, renderRate)) {
                 offsets.push_back(static_cast<double>(d));
                 break;
             }
@@ -266,6 +283,12 @@ inline int64_t calibrate(const Condition& c, Fonts& fonts, unsigned base) {
     return std::llround(
         offsets.size() % 2 ? offsets[offsets.size() / 2]
                            : 0.5 * (offsets[offsets.size() / 2 - 1] + offsets[offsets.size() / 2]));
+}
+
+// The detector's calibrated latency for the condition.
+inline int64_t calibrate(const Condition& c, const Take& t) {
+    return calibratedLatency(
+        t.p, judge(t.p, t.r.audio, t.r.rate, 0, c.chain.has(Stage::Clicks)).heard, t.r.rate);
 }
 
 inline void writeCsv(const std::string& path, const Performance& p) {
@@ -301,11 +324,67 @@ inline double share(long n, long of) {
     return of ? 100.0 * static_cast<double>(n) / static_cast<double>(of) : NAN;
 }
 
-inline void printRow(const std::string& name, const Tally& t, double latencyMs) {
-    std::printf("%-38s %6ld %8.2f %10.2f %10.2f %9.0f %8.1f %7.2f\n", name.c_str(), t.beats,
+// `verdictLatency` false: an offline transcriber's, whose verdict times mean nothing.
+inline void printRow(const std::string& name, const Tally& t, double latencyMs,
+                     bool verdictLatency = true) {
+    char p95[16] = "-";
+    if (verdictLatency) {
+        std::snprintf(p95, sizeof p95, "%.0f", percentileOf(t.latencyMs, 0.95));
+    }
+    std::printf("%-38s %6ld %8.2f %10.2f %10.2f %9s %8.1f %7.2f\n", name.c_str(), t.beats,
                 share(t.agree, t.beats), share(t.rightLost, t.rightBeats),
-                share(t.wrongPassed, t.wrongBeats), percentileOf(t.latencyMs, 0.95), latencyMs,
+                share(t.wrongPassed, t.wrongBeats), p95, latencyMs,
                 t.audioSec > 0 ? 100.0 * t.cpuSec / t.audioSec : NAN);
+}
+
+inline void judgeHeader(const char* first) {
+    std::printf("\n%-38s %6s %8s %10s %10s %9s %8s %7s\n", first, "beats", "truth %", "right>bad%",
+                "wrong>ok%", "p95 ms", "lat ms", "CPU %");
+}
+
+// The verdicts against the truth; with `verbose`, each beat they differ on.
+inline Tally tallyOf(const Performance& p, const Judged& j, bool verbose) {
+    Tally t;
+    t.cpuSec = j.detectCpuSec;
+    t.audioSec = j.audioSec;
+    for (std::size_t i = 0; i < p.beats.size(); ++i) {
+        const Beat& b = p.beats[i];
+        const int v = j.verdict[i];
+        ++t.beats;
+        t.agree += v == static_cast<int>(b.truth);
+        if (b.truth == Verdict::Right) {
+            ++t.rightBeats;
+            t.rightLost += v < 0 || v == static_cast<int>(Verdict::Wrong) ||
+                           v == static_cast<int>(Verdict::Octave) ||
+                           v == static_cast<int>(Verdict::Missed);
+            if (v >= 0 && j.judgement[i].playedMidi != 0 && b.note >= 0) {
+                const int64_t attack =
+                    nanosOf(p.notes[static_cast<std::size_t>(b.note)].onset, renderRate);
+                t.latencyMs.push_back(static_cast<double>(j.judgedAtNanos[i] - attack) / 1e6);
+            }
+        }
+        if (b.truth == Verdict::Wrong || b.truth == Verdict::Octave) {
+            ++t.wrongBeats;
+            t.wrongPassed += v == static_cast<int>(Verdict::Right);
+        }
+        if (verbose && v != static_cast<int>(b.truth)) {
+            const double onsetMs =
+                b.note >= 0
+                    ? static_cast<double>(p.notes[static_cast<std::size_t>(b.note)].onset - b.at) *
+                          1000.0 / renderRate
+                    : 0.0;
+            std::printf("    beat %3zu at %.3f s: truth %s, expected %d, played %d at %+.0f "
+                        "ms, judged %s",
+                        i, static_cast<double>(b.at) / renderRate, verdictName(b.truth), b.expected,
+                        b.played, onsetMs, v < 0 ? "never" : verdictName(static_cast<Verdict>(v)));
+            if (v >= 0 && j.judgement[i].playedMidi != 0) {
+                std::printf(" (heard %d at %+.0f ms)", j.judgement[i].playedMidi,
+                            j.judgement[i].offsetMs);
+            }
+            std::printf("\n");
+        }
+    }
+    return t;
 }
 
 inline const char* modelName() {
@@ -367,6 +446,158 @@ inline double wallSec() {
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
 }
 
+// The conditions' audio kept for the reference transcriber, which runs once over all of it.
+class PeerPass {
+public:
+    struct Kept {
+        std::string name;
+        Performance take, calibration;
+        int rate = renderRate;
+        std::size_t samples = 0;
+        std::string takeWav, calibrationWav;
+    };
+    // What the transcriber made of a kept condition's take.
+    struct Result {
+        const Kept* kept = nullptr;
+        std::vector<listen::DetectedNote> heard; // in onset order
+        int64_t latencyNanos = 0;                // calibrated on its own notes
+        double seconds = 0;                      // its time on the take
+    };
+
+    // Off unless asked for; a line saying why when asked for and it cannot run.
+    explicit PeerPass(const Options& o) {
+        if (o.peer.empty() || !o.takes) {
+            return;
+        }
+        runner_ = peer::Runner::find(CLEFWORK_SOURCE_DIR);
+        if (!runner_.ok()) {
+            skipped();
+            return;
+        }
+        if (!o.writeDir.empty()) {
+            // Kept: the takes and calibration takes as the transcriber read them.
+            dir_ = o.writeDir + "/basic-pitch";
+            std::filesystem::create_directories(dir_);
+            keepDir_ = on_ = true;
+            return;
+        }
+        std::string pattern = (std::filesystem::temp_directory_path() / "clefwork-peer-XXXXXX");
+        if (mkdtemp(pattern.data()) == nullptr) {
+            runner_.why = "no temporary directory";
+            skipped();
+            return;
+        }
+        dir_ = pattern;
+        on_ = true;
+    }
+    ~PeerPass() {
+        if (!dir_.empty() && !keepDir_) {
+            std::error_code e;
+            std::filesystem::remove_all(dir_, e);
+        }
+    }
+    PeerPass(const PeerPass&) = delete;
+    PeerPass& operator=(const PeerPass&) = delete;
+    bool on() const { return on_; }
+
+    void keep(const Condition& c, const Performance& p, const Rendered& r,
+              const Take& calibration) {
+        if (!on_) {
+            return;
+        }
+        Kept k{c.name, p, calibration.p, r.rate, r.audio.size(), {}, {}};
+        const std::string stem = dir_ + "/" + std::to_string(kept_.size()) + "-" + fileName(c.name);
+        k.takeWav = stem + ".wav";
+        k.calibrationWav = stem + "-calibration.wav";
+        peer::writeFloatWav(k.takeWav, r.audio, r.rate);
+        peer::writeFloatWav(k.calibrationWav, calibration.r.audio, calibration.r.rate);
+        kept_.push_back(std::move(k));
+    }
+
+    // The transcriber over every kept take; empty (with a line why) when it fails.
+    std::vector<Result> transcribe() {
+        std::vector<Result> out;
+        if (!on_ || kept_.empty()) {
+            return out;
+        }
+        std::vector<std::string> files;
+        std::map<std::string, int> rates;
+        for (const Kept& k : kept_) {
+            files.push_back(k.calibrationWav);
+            files.push_back(k.takeWav);
+            rates[k.calibrationWav] = rates[k.takeWav] = k.rate;
+        }
+        std::fflush(stdout);
+        const double started = wallSec();
+        const std::string text = runner_.run(files);
+        if (!runner_.ok()) {
+            skipped();
+            return out;
+        }
+        wallSec_ = wallSec() - started;
+        auto notes = peer::parseNotes(text, [&](const std::string& f) {
+            const auto at = rates.find(f);
+            return at == rates.end() ? renderRate : at->second;
+        });
+        auto byOnset = [](std::vector<listen::DetectedNote>& v) {
+            std::stable_sort(v.begin(), v.end(),
+                             [](const listen::DetectedNote& a, const listen::DetectedNote& b) {
+                                 return a.onsetSample < b.onsetSample;
+                             });
+        };
+        for (const Kept& k : kept_) {
+            Result r;
+            r.kept = &k;
+            byOnset(notes[k.calibrationWav].notes);
+            r.latencyNanos =
+                calibratedLatency(k.calibration, notes[k.calibrationWav].notes, k.rate);
+            r.heard = notes[k.takeWav].notes;
+            byOnset(r.heard);
+            r.seconds = notes[k.takeWav].seconds;
+            out.push_back(std::move(r));
+        }
+        return out;
+    }
+
+    // The transcriber's notes to the beat matcher each the detector's decision time after its
+    // onset, as the fair verdicts hear the notes played.
+    static Judged judge(const Result& r) {
+        const auto decision = static_cast<int64_t>(listen::DetectorParams{}.decisionMs * 1e6);
+        std::vector<Arrival> arrivals;
+        for (const listen::DetectedNote& n : r.heard) {
+            arrivals.push_back({nanosOf(n.onsetSample, r.kept->rate) + decision, n});
+        }
+        const Kept& k = *r.kept;
+        Judged j = judgeNotes(k.take, arrivals, k.rate, r.latencyNanos,
+                              nanosOf(static_cast<int64_t>(k.samples) + k.rate / 2, k.rate) +
+                                  10'000'000'000LL);
+        j.detectCpuSec = r.seconds;
+        j.audioSec = static_cast<double>(k.samples) / k.rate;
+        return j;
+    }
+
+    double wallSeconds() const { return wallSec_; }
+    static constexpr const char* suffix = " [basic-pitch]";
+
+private:
+    void skipped() const {
+        std::printf("peer basic-pitch: row skipped (%s); to run it: cd bench/peer && npm ci\n",
+                    runner_.why.c_str());
+    }
+    peer::Runner runner_;
+    std::string dir_;
+    bool on_ = false, keepDir_ = false;
+    std::vector<Kept> kept_;
+    double wallSec_ = 0;
+};
+
+// A condition's take: the same performance for a source through every chain.
+inline Performance takeOf(const Condition& c, const Options& o, unsigned base) {
+    std::mt19937 random(base + fnv(c.source.name));
+    return compose(random, {o.beats, c.source.soundfont.empty() && c.source.articulate, o.ringMs,
+                            o.ghostShare});
+}
+
 // bench_judge --corpus.
 inline int runJudge(int argc, char** argv) {
     Options o;
@@ -378,10 +609,10 @@ inline int runJudge(int argc, char** argv) {
     if (!o.writeDir.empty()) {
         std::filesystem::create_directories(o.writeDir);
     }
+    PeerPass peers(o);
     const double started = wallSec();
     if (o.takes) {
-        std::printf("\n%-38s %6s %8s %10s %10s %9s %8s %7s\n", "condition", "beats", "truth %",
-                    "right>bad%", "wrong>ok%", "p95 ms", "lat ms", "CPU %");
+        judgeHeader("condition");
     }
     Fonts fonts;
     Tally all;
@@ -389,62 +620,20 @@ inline int runJudge(int argc, char** argv) {
         if (!o.takes || !selected(o, c.name) || fonts.failed(c.source.soundfont)) {
             continue;
         }
-        // The same performance for a source through every chain.
         const unsigned base = o.seed * 7919u;
-        std::mt19937 random(base + fnv(c.source.name));
-        const Performance p =
-            compose(random, {o.beats, c.source.soundfont.empty() && c.source.articulate, o.ringMs,
-                             o.ghostShare});
+        const Performance p = takeOf(c, o, base);
         if (!c.source.soundfont.empty() && fonts.get(c.source.soundfont) == nullptr) {
             continue;
         }
-        const int64_t latency = calibrate(c, fonts, base + 1);
+        const Take calibration = calibrationTake(c, fonts, base + 1);
+        const int64_t latency = calibrate(c, calibration);
         const Rendered r = renderCondition(c, p, fonts, base);
         const Judged j = judge(p, r.audio, r.rate, latency, c.chain.has(Stage::Clicks));
-        Tally t;
-        t.cpuSec = j.detectCpuSec;
-        t.audioSec = j.audioSec;
-        for (std::size_t i = 0; i < p.beats.size(); ++i) {
-            const Beat& b = p.beats[i];
-            const int v = j.verdict[i];
-            ++t.beats;
-            t.agree += v == static_cast<int>(b.truth);
-            if (b.truth == Verdict::Right) {
-                ++t.rightBeats;
-                t.rightLost += v < 0 || v == static_cast<int>(Verdict::Wrong) ||
-                               v == static_cast<int>(Verdict::Octave) ||
-                               v == static_cast<int>(Verdict::Missed);
-                if (v >= 0 && j.judgement[i].playedMidi != 0 && b.note >= 0) {
-                    const int64_t attack =
-                        nanosOf(p.notes[static_cast<std::size_t>(b.note)].onset, renderRate);
-                    t.latencyMs.push_back(static_cast<double>(j.judgedAtNanos[i] - attack) / 1e6);
-                }
-            }
-            if (b.truth == Verdict::Wrong || b.truth == Verdict::Octave) {
-                ++t.wrongBeats;
-                t.wrongPassed += v == static_cast<int>(Verdict::Right);
-            }
-            if (o.verbose && v != static_cast<int>(b.truth)) {
-                const double onsetMs =
-                    b.note >= 0 ? static_cast<double>(
-                                      p.notes[static_cast<std::size_t>(b.note)].onset - b.at) *
-                                      1000.0 / renderRate
-                                : 0.0;
-                std::printf("    beat %3zu at %.3f s: truth %s, expected %d, played %d at %+.0f "
-                            "ms, judged %s",
-                            i, static_cast<double>(b.at) / renderRate, verdictName(b.truth),
-                            b.expected, b.played, onsetMs,
-                            v < 0 ? "never" : verdictName(static_cast<Verdict>(v)));
-                if (v >= 0 && j.judgement[i].playedMidi != 0) {
-                    std::printf(" (heard %d at %+.0f ms)", j.judgement[i].playedMidi,
-                                j.judgement[i].offsetMs);
-                }
-                std::printf("\n");
-            }
-        }
+        const Tally t = tallyOf(p, j, o.verbose);
         printRow(c.name, t, static_cast<double>(latency) / 1e6);
         std::fflush(stdout);
         all.add(t);
+        peers.keep(c, p, r, calibration);
         if (!o.writeDir.empty()) {
             bench::writeWav(o.writeDir + "/" + fileName(c.name) + ".wav", r.audio, r.rate);
             writeCsv(o.writeDir + "/" + fileName(c.name) + ".csv", p);
@@ -453,14 +642,91 @@ inline int runJudge(int argc, char** argv) {
     if (o.takes) {
         printRow("all", all, NAN);
     }
+    const double ours = wallSec() - started;
+    if (peers.on()) {
+        const std::vector<PeerPass::Result> results = peers.transcribe();
+        if (!results.empty()) {
+            std::printf("\nThe same audio transcribed by Basic Pitch (offline; p95: -, its verdict "
+                        "times mean nothing; CPU %%: its time on the take)");
+            judgeHeader("condition");
+            Tally peerAll;
+            for (const PeerPass::Result& res : results) {
+                const Tally t = tallyOf(res.kept->take, PeerPass::judge(res), o.verbose);
+                printRow(res.kept->name + PeerPass::suffix, t,
+                         static_cast<double>(res.latencyNanos) / 1e6, false);
+                peerAll.add(t);
+            }
+            printRow(std::string("all") + PeerPass::suffix, peerAll, NAN, false);
+            std::printf("Basic Pitch: %.0f s of takes, with their calibration takes, in %.0f s\n",
+                        peerAll.audioSec, peers.wallSeconds());
+        }
+    }
     runQuiets(o);
-    std::printf("\n%.0f s of audio judged in %.0f s\n", all.audioSec, wallSec() - started);
+    std::printf("\n%.0f s of audio judged in %.0f s\n", all.audioSec, ours);
     return 0;
 }
 
-// bench_detect --corpus: each condition's pitched notes against the detector's notes (a note
-// is found when a detected note of its pitch has its onset within -30 .. +80 ms of the note-on,
-// after the condition's calibrated latency; every other detected note is extra).
+// A condition's pitched notes against the heard ones (onsets at `rate`): a note is found when a
+// heard note of its pitch has its onset within -30 .. +80 ms of the note-on, after the
+// calibrated latency; every heard note left over is extra.
+struct Found {
+    long notes = 0, found = 0, octave = 0, other = 0, extra = 0;
+    void add(const Found& f) {
+        notes += f.notes;
+        found += f.found;
+        octave += f.octave;
+        other += f.other;
+        extra += f.extra;
+    }
+};
+
+inline Found foundIn(const Performance& p, const std::vector<listen::DetectedNote>& heard, int rate,
+                     int64_t latency) {
+    Found out;
+    std::vector<bool> used(heard.size(), false);
+    for (const Note& note : p.notes) {
+        if (note.ghost) {
+            continue;
+        }
+        ++out.notes;
+        const int64_t at = nanosOf(note.onset, renderRate) + latency;
+        int kind = 0; // 0 none, 1 found, 2 octave, 3 other
+        std::size_t best = 0;
+        for (std::size_t h = 0; h < heard.size(); ++h) {
+            const int64_t d = nanosOf(heard[h].onsetSample, rate) - at;
+            if (used[h] || d < -30'000'000 || d > 80'000'000) {
+                continue;
+            }
+            const int k = heard[h].midi == note.midi                      ? 1
+                          : std::abs(heard[h].midi - note.midi) % 12 == 0 ? 2
+                                                                          : 3;
+            if (kind == 0 || k < kind) {
+                kind = k;
+                best = h;
+            }
+        }
+        if (kind != 0) {
+            used[best] = true;
+        }
+        out.found += kind == 1;
+        out.octave += kind == 2;
+        out.other += kind == 3;
+    }
+    out.extra = static_cast<long>(std::count(used.begin(), used.end(), false));
+    return out;
+}
+
+inline void printFound(const std::string& name, const Found& f, double cpuPercent) {
+    std::printf("%-38s %6ld %8.2f %8ld %8ld %8ld %7.2f\n", name.c_str(), f.notes,
+                share(f.found, f.notes), f.octave, f.other, f.extra, cpuPercent);
+}
+
+inline void detectHeader() {
+    std::printf("\n%-38s %6s %8s %8s %8s %8s %7s\n", "condition", "notes", "found %", "octave",
+                "other", "extra", "CPU %");
+}
+
+// bench_detect --corpus: each condition's pitched notes against the detector's notes (foundIn).
 inline int runDetect(int argc, char** argv) {
     Options o;
     if (!parse(argc, argv, o)) {
@@ -468,68 +734,52 @@ inline int runDetect(int argc, char** argv) {
     }
     platform::FluidEngine::silenceLog();
     header("note detector", o);
-    std::printf("\n%-38s %6s %8s %8s %8s %8s %7s\n", "condition", "notes", "found %", "octave",
-                "other", "extra", "CPU %");
+    PeerPass peers(o);
+    detectHeader();
     Fonts fonts;
-    long notes = 0, found = 0, octave = 0, other = 0, extra = 0;
+    Found all;
     for (const Condition& c : conditions()) {
         if (!o.takes || !selected(o, c.name) || fonts.failed(c.source.soundfont)) {
             continue;
         }
-        // The same performance for a source through every chain.
         const unsigned base = o.seed * 7919u;
-        std::mt19937 random(base + fnv(c.source.name));
-        const Performance p =
-            compose(random, {o.beats, c.source.soundfont.empty() && c.source.articulate, o.ringMs,
-                             o.ghostShare});
+        const Performance p = takeOf(c, o, base);
         if (!c.source.soundfont.empty() && fonts.get(c.source.soundfont) == nullptr) {
             continue;
         }
-        const int64_t latency = calibrate(c, fonts, base + 1);
+        const Take calibration = calibrationTake(c, fonts, base + 1);
+        const int64_t latency = calibrate(c, calibration);
         const Rendered r = renderCondition(c, p, fonts, base);
         const Judged j = judge(p, r.audio, r.rate, latency, c.chain.has(Stage::Clicks));
-        std::vector<bool> used(j.heard.size(), false);
-        long n = 0, f = 0, oct = 0, oth = 0;
-        for (const Note& note : p.notes) {
-            if (note.ghost) {
-                continue;
-            }
-            ++n;
-            const int64_t at = nanosOf(note.onset, renderRate) + latency;
-            int kind = 0; // 0 none, 1 found, 2 octave, 3 other
-            std::size_t best = 0;
-            for (std::size_t h = 0; h < j.heard.size(); ++h) {
-                const int64_t d = nanosOf(j.heard[h].onsetSample, r.rate) - at;
-                if (used[h] || d < -30'000'000 || d > 80'000'000) {
-                    continue;
-                }
-                const int k = j.heard[h].midi == note.midi                      ? 1
-                              : std::abs(j.heard[h].midi - note.midi) % 12 == 0 ? 2
-                                                                                : 3;
-                if (kind == 0 || k < kind) {
-                    kind = k;
-                    best = h;
-                }
-            }
-            if (kind != 0) {
-                used[best] = true;
-            }
-            f += kind == 1;
-            oct += kind == 2;
-            oth += kind == 3;
-        }
-        const long x = static_cast<long>(std::count(used.begin(), used.end(), false));
-        std::printf("%-38s %6ld %8.2f %8ld %8ld %8ld %7.2f\n", c.name.c_str(), n, share(f, n), oct,
-                    oth, x, 100.0 * j.detectCpuSec / j.audioSec);
+        const Found f = foundIn(p, j.heard, r.rate, latency);
+        printFound(c.name, f, 100.0 * j.detectCpuSec / j.audioSec);
         std::fflush(stdout);
-        notes += n;
-        found += f;
-        octave += oct;
-        other += oth;
-        extra += x;
+        all.add(f);
+        peers.keep(c, p, r, calibration);
     }
-    std::printf("%-38s %6ld %8.2f %8ld %8ld %8ld\n", "all", notes, share(found, notes), octave,
-                other, extra);
+    std::printf("%-38s %6ld %8.2f %8ld %8ld %8ld\n", "all", all.notes, share(all.found, all.notes),
+                all.octave, all.other, all.extra);
+    if (peers.on()) {
+        const std::vector<PeerPass::Result> results = peers.transcribe();
+        if (!results.empty()) {
+            std::printf("\nThe same audio transcribed by Basic Pitch (offline; CPU %%: its time on "
+                        "the take)");
+            detectHeader();
+            Found peerAll;
+            for (const PeerPass::Result& res : results) {
+                const Found f =
+                    foundIn(res.kept->take, res.heard, res.kept->rate, res.latencyNanos);
+                printFound(res.kept->name + PeerPass::suffix, f,
+                           100.0 * res.seconds * res.kept->rate /
+                               static_cast<double>(res.kept->samples));
+                peerAll.add(f);
+            }
+            std::printf("%-38s %6ld %8.2f %8ld %8ld %8ld\n",
+                        (std::string("all") + PeerPass::suffix).c_str(), peerAll.notes,
+                        share(peerAll.found, peerAll.notes), peerAll.octave, peerAll.other,
+                        peerAll.extra);
+        }
+    }
     runQuiets(o);
     return 0;
 }

@@ -1,7 +1,9 @@
 // The listening corpus (bench/corpus.h, bench/string_model.h): the string model's pitch,
 // partials, slides, ghost notes and release; each chain stage's effect; the fair verdicts of
-// performances with notes near the matcher's windows.
+// performances with notes near the matcher's windows; notes judged at any rate and latency;
+// the reference transcriber's notes read from its output (bench/peer.h).
 #include "bench/corpus.h"
+#include "bench/peer.h"
 
 #include <gtest/gtest.h>
 
@@ -355,6 +357,89 @@ TEST(Performance, FairVerdictsFollowTheMatchersWindows) {
             EXPECT_EQ(corpus::verdictName(p.beats[i].truth), corpus::verdictName(c.truth[i]))
                 << "beat " << i;
         }
+    }
+}
+
+// The notes as played, heard at another rate and a latency later and told a detector's decision
+// time after they sound, are judged as the truth says once the matcher knows the latency.
+TEST(Performance, NotesJudgedAtAnyRateAndLatencyGetTheTruth) {
+    const struct {
+        int rate;
+        double latencyMs;
+        unsigned seed;
+    } cases[] = {{48000, 0, 1}, {44100, 35, 2}, {96000, 120, 3}, {22050, -20, 4}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.rate);
+        std::mt19937 random(c.seed);
+        const corpus::Performance p = corpus::compose(random, {96, true});
+        const auto latency = static_cast<int64_t>(c.latencyMs * 1e6);
+        const auto decision = static_cast<int64_t>(listen::DetectorParams{}.decisionMs * 1e6);
+        std::vector<corpus::Arrival> arrivals;
+        for (const corpus::Note& n : p.notes) {
+            if (!n.ghost) {
+                const int64_t at = corpus::nanosOf(n.onset, rate) + latency;
+                listen::DetectedNote heard;
+                heard.onsetSample = at * c.rate / 1'000'000'000LL;
+                heard.midi = n.midi;
+                arrivals.push_back({at + decision, heard});
+            }
+        }
+        const corpus::Judged j = corpus::judgeNotes(
+            p, arrivals, c.rate, latency, corpus::nanosOf(p.end, rate) + 10'000'000'000LL);
+        ASSERT_EQ(j.verdict.size(), p.beats.size());
+        int differ = 0;
+        for (std::size_t i = 0; i < p.beats.size(); ++i) {
+            differ += j.verdict[i] != static_cast<int>(p.beats[i].truth);
+        }
+        EXPECT_EQ(differ, 0);
+        EXPECT_EQ(j.heard.size(), arrivals.size());
+    }
+}
+
+// The script's output for several files: each file's notes, onsets in samples at its own rate.
+TEST(Peer, ReadsEachFilesNotesAtItsRate) {
+    const struct {
+        const char* what;
+        const char* text;
+        std::vector<std::pair<int64_t, int>> a, b; // onset sample, MIDI of a.wav and b.wav
+        double aSeconds;
+    } cases[] = {
+        {"two files",
+         "# /t/a.wav seconds=1.250\nonset_s,midi,amplitude\n0.500000,40,0.7\n1.000000,52,0.3\n"
+         "# /t/b.wav seconds=0.5\nonset_s,midi,amplitude\n0.500000,28,0.9\n",
+         {{24000, 40}, {48000, 52}},
+         {{11025, 28}},
+         1.25},
+        {"no notes in one, CRLF, a stray line",
+         "# /t/a.wav seconds=2\r\nonset_s,midi,amplitude\r\n# /t/b.wav seconds=3\r\n"
+         "basic-pitch: backend wasm\r\n0.0000227,45,0.5\r\n",
+         {},
+         {{1, 45}},
+         2},
+        {"notes before any file and a line with more fields",
+         "0.5,40,0.7\n# /t/b.wav seconds=1\n0.1,40,0.7,9\n1e-1,41,0.7\n",
+         {},
+         {{2205, 41}},
+         0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto files = peer::parseNotes(
+            c.text, [](const std::string& f) { return f == "/t/a.wav" ? 48000 : 22050; });
+        auto notes = [&](const char* f) {
+            std::vector<std::pair<int64_t, int>> out;
+            const auto at = files.find(f);
+            if (at != files.end()) {
+                for (const listen::DetectedNote& n : at->second.notes) {
+                    out.emplace_back(n.onsetSample, n.midi);
+                }
+            }
+            return out;
+        };
+        EXPECT_EQ(notes("/t/a.wav"), c.a);
+        EXPECT_EQ(notes("/t/b.wav"), c.b);
+        const auto a = files.find("/t/a.wav");
+        EXPECT_DOUBLE_EQ(a == files.end() ? 0.0 : a->second.seconds, c.aSeconds);
     }
 }
 
