@@ -871,20 +871,6 @@ inline Judged judgeNotes(const Performance& p, const std::vector<Arrival>& arriv
         }
     };
     std::size_t nextBeat = 0;
-    std::size_t nextClick = 0;
-    // The window's tick runs the scheduling look-ahead before its beat and tells the detector
-    // of its click then.
-    auto announceUntil = [&](int64_t t) {
-        for (; announce && nextClick < p.beats.size() &&
-               nanosOf(p.beats[nextClick].at, renderRate) <= t + MIDI_OUT::kScheduleAheadNanos;
-             ++nextClick) {
-            if (p.beats[nextClick].click) {
-                detector.ownClick((nanosOf(p.beats[nextClick].at, renderRate) + latencyNanos) *
-                                      rate / 1'000'000'000LL,
-                                  nextClick % 4 == 0);
-            }
-        }
-    };
     auto until = [&](int64_t t) {
         for (;;) {
             const int64_t beatAt = nextBeat < p.beats.size()
@@ -920,8 +906,8 @@ inline Judged judgeNotes(const Performance& p, const std::vector<Arrival>& arriv
 
 // The take (audio at `rate`) through the note detector in 256-sample blocks, each note arriving
 // at the end of the block that returned it, then through the beat matcher (judgeNotes); with
-// `announce`, each click told to the detector at its beat plus the latency, once the audio up
-// to its beat is in.
+// `announce`, each click told to the detector at its beat plus the latency, the scheduling
+// look-ahead before its beat.
 inline Judged judge(const Performance& p, const std::vector<float>& audio, int rate,
                     int64_t latencyNanos, bool announce) {
     constexpr std::size_t block = 256;
@@ -933,12 +919,11 @@ inline Judged judge(const Performance& p, const std::vector<float>& audio, int r
     stream.resize(stream.size() + static_cast<std::size_t>(rate / 2), 0.0f);
     for (std::size_t at = 0; at < stream.size(); at += block) {
         const std::size_t n = std::min(block, stream.size() - at);
-        announceUntil(nanosOf(static_cast<int64_t>(at), rate));
-        const double cpu = threadCpuSec();
-        const std::vector<listen::DetectedNote> notes = detector.feed(stream.data() + at, n);
-        cpuSec += threadCpuSec() - cpu;
-        const int64_t t = nanosOf(static_cast<int64_t>(at + n), rate);
-        for (; nextBeat < p.beats.size() && nanosOf(p.beats[nextBeat].at, renderRate) <= t;
+        // The window's tick runs the scheduling look-ahead before its beat and tells the
+        // detector of its click then.
+        const int64_t from = nanosOf(static_cast<int64_t>(at), rate);
+        for (; nextBeat < p.beats.size() &&
+               nanosOf(p.beats[nextBeat].at, renderRate) <= from + MIDI_OUT::kScheduleAheadNanos;
              ++nextBeat) {
             if (announce && p.beats[nextBeat].click) {
                 detector.ownClick((nanosOf(p.beats[nextBeat].at, renderRate) + latencyNanos) *
@@ -946,6 +931,10 @@ inline Judged judge(const Performance& p, const std::vector<float>& audio, int r
                                   nextBeat % 4 == 0);
             }
         }
+        const double cpu = threadCpuSec();
+        const std::vector<listen::DetectedNote> notes = detector.feed(stream.data() + at, n);
+        cpuSec += threadCpuSec() - cpu;
+        const int64_t t = nanosOf(static_cast<int64_t>(at + n), rate);
         for (const listen::DetectedNote& note : notes) {
             arrivals.push_back({t, note});
         }

@@ -25,9 +25,6 @@ std::size_t heldRoom(const DetectorParams& p) {
 // and stiffness leave a few per cent); under a third of it, nothing new.
 constexpr double kNewShare = 0.05;
 constexpr double kSureNewShare = 0.2;
-// What a held note taken out of itself leaves at least, as a share of the frame's power: the
-// floor a rise of what is new is measured from.
-constexpr double kLeftShare = 0.02;
 // A held note dies away by well under 1 dB over a period of the lowest note; one damped falls
 // by several.
 constexpr double kHeldFall = 1.0;
@@ -185,7 +182,7 @@ void ScoredDetector::block(int64_t start, double energy, double residual) {
         // the rise is greatest, as the plain one, where the present period holds the attack.
         const double newDb =
             rise(presentNew, std::max(without(pastNew, 2.0 * pastClick, 2.0 * presentClick),
-                                      2.0 * kLeftShare * past));
+                                      2.0 * kNewShare * past));
         const double share = presentNew / (2.0 * std::max(present, 1e-12));
         const double newStrength =
             strengthOf(newDb) *
