@@ -25,9 +25,10 @@ std::size_t heldRoom(const DetectorParams& p) {
 // and stiffness leave a few per cent); under a third of it, nothing new.
 constexpr double kNewShare = 0.05;
 constexpr double kSureNewShare = 0.2;
-// A held note dies away by well under 1 dB over a period of the lowest note; one damped falls
-// by several.
-constexpr double kHeldFall = 1.0;
+// A note played into a ringing one adds to the energy, if only a little; a note let go stops
+// repeating too but its energy falls, and a held note's waveform that slips (a string's
+// stiffness, a sample's loop) adds nothing.
+constexpr double kAddsEnergy = 1.05;
 
 NoteLayerParams layerParams(const DetectorParams& p, int hop, int64_t window) {
     NoteLayerParams lp;
@@ -158,7 +159,6 @@ void ScoredDetector::block(int64_t start, double energy, double residual) {
     // (the difference doubles the power of what is new, and of a click), however loud the held
     // note rings: a note played into a ringing one, a hammer-on.  It counts as far as what is
     // new is a share of the whole.
-    // A note let go stops repeating too, but its energy falls; a new note's does not.
     // After a pluck since the held note began, what follows it is that pluck's note (named or
     // not yet) until a note's pitch would have shown.
     // A click does not repeat at the held period either: under one not yet heard alone (so
@@ -166,7 +166,7 @@ void ScoredDetector::block(int64_t start, double energy, double residual) {
     const auto spanSamples = static_cast<int64_t>(spanBlocks_) * block_;
     if (residualEnvelope_.size() == 2 * spanBlocks_ &&
         !unknownClickIn(boundary - spanSamples, boundary + spanSamples) &&
-        present >= kHeldFall * past &&
+        present >= kAddsEnergy * past &&
         (lastPluckSample_ <= heldOnset_ + spanSamples ||
          boundary > lastPluckSample_ + 2 * static_cast<int64_t>(analyser_.window()))) {
         double pastNew = 0.0;
