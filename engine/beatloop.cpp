@@ -168,8 +168,6 @@ void stavebass::Start_Click() {
     beatNumber = 1;
     indexnotefind();
     if (!Timer1->isActive()) {
-        // The sound of the first beat loads while it is a beat away.
-        MIDI_OUT::PrepareChannel(playNotes ? kNoteChannel : kClickChannel);
         // The first beat falls one beat after the press (a count-in has its clock running).
         if (!beatClockKept || !beatClock.running()) {
             beatClock.start(MIDI_OUT::ClockNanos(), tempo);
@@ -218,12 +216,10 @@ void stavebass::Check4_Click() {
     case Qt::Unchecked:
         playNotes = true;
         aspitch->setVisible(true);
-        MIDI_OUT::PrepareChannel(kNoteChannel);
         break;
     case Qt::Checked:
         playNotes = false;
         aspitch->setVisible(false);
-        MIDI_OUT::PrepareChannel(kClickChannel);
         break;
     default:
         break; // a greyed box changes nothing

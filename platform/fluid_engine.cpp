@@ -291,24 +291,17 @@ bool FluidEngine::attach(const std::string& path, std::string& why) {
         // Freed once no voice plays from it any more.
         fluid_synth_sfunload(synth_, oldId, 0);
     }
+    // Every beat clicks on the drum kit, and clicks scheduled through FluidSynth's sequencer reach
+    // the synthesiser without send(): the kit is ready before the first beat.
+    if (fluid_synth_get_channel_preset(synth_, drumChannel) == nullptr) {
+        fluid_synth_program_change(synth_, drumChannel, 0);
+    }
     {
         const std::lock_guard lock(mutex_);
         soundfont_ = path;
     }
-    // Set before the channels asked for are read: a preparePreset that comes after the read sees
-    // the soundfont there and loads its preset itself.
     ready_ = true;
-    loadWanted();
     return true;
-}
-
-void FluidEngine::loadWanted() {
-    const uint32_t wanted = wanted_.load();
-    for (int channel = 0; channel < 16; ++channel) {
-        if ((wanted & (1u << channel)) != 0) {
-            ensurePreset(channel);
-        }
-    }
 }
 
 FluidEngine::LoadReport FluidEngine::attachFirst(const std::vector<std::string>& files,
@@ -507,8 +500,6 @@ std::string FluidEngine::soundfontPath() const {
 
 void FluidEngine::unload() {
     joinJob();
-    stopPresetWorker();
-    wanted_ = 0;
     ready_ = false;
     soundfontId_ = -1;
     if (synth_ != nullptr) {
@@ -626,7 +617,6 @@ void FluidEngine::ensurePreset(int channel) {
     if (synth_ == nullptr || !ready_ || channel < 0 || channel > 15) {
         return; // without a soundfont yet the note is silent
     }
-    const std::lock_guard lock(presetMutex_);
     if (fluid_synth_get_channel_preset(synth_, channel) == nullptr) {
         int sfont = 0, bank = 0, program = 0;
         fluid_synth_get_program(synth_, channel, &sfont, &bank, &program);
@@ -634,69 +624,10 @@ void FluidEngine::ensurePreset(int channel) {
     }
 }
 
-bool FluidEngine::hasPreset(int channel) {
-    if (synth_ == nullptr || channel < 0 || channel > 15) {
-        return false;
-    }
-    const std::lock_guard lock(presetMutex_);
-    return fluid_synth_get_channel_preset(synth_, channel) != nullptr;
-}
-
-void FluidEngine::preparePreset(int channel) {
-    if (synth_ == nullptr || channel < 0 || channel > 15) {
-        return;
-    }
-    wanted_ |= 1u << channel;
-    if (!ready_) {
-        return; // the soundfont brings it
-    }
-    const std::lock_guard lock(workMutex_);
-    if (!worker_.joinable()) {
-        stopping_ = false;
-        worker_ = std::thread([this] { presetWorker(); });
-    }
-    pending_ |= 1u << channel;
-    work_.notify_one();
-}
-
-void FluidEngine::presetWorker() {
-    std::unique_lock lock(workMutex_);
-    for (;;) {
-        work_.wait(lock, [this] { return stopping_ || pending_ != 0; });
-        if (stopping_) {
-            return;
-        }
-        const uint32_t channels = pending_;
-        pending_ = 0;
-        lock.unlock();
-        for (int channel = 0; channel < 16; ++channel) {
-            if ((channels & (1u << channel)) != 0) {
-                ensurePreset(channel);
-            }
-        }
-        lock.lock();
-    }
-}
-
-void FluidEngine::stopPresetWorker() {
-    {
-        const std::lock_guard lock(workMutex_);
-        stopping_ = true;
-        pending_ = 0;
-    }
-    work_.notify_one();
-    if (worker_.joinable()) {
-        worker_.join();
-    }
-}
-
 void FluidEngine::silence() {
     if (synth_ == nullptr) {
         return;
     }
-    const std::lock_guard lock(presetMutex_);
-    // The drum kit stays where it was loaded: its samples are not read again at the next click.
-    const bool kit = ready_ && fluid_synth_get_channel_preset(synth_, drumChannel) != nullptr;
     // Not fluid_synth_system_reset: it would give every channel program 0 again, and load the
     // samples of a preset that nothing plays.
     fluid_synth_all_sounds_off(synth_, -1);
@@ -706,12 +637,12 @@ void FluidEngine::silence() {
         fluid_synth_cc(synth_, channel, 10, 64);
         fluid_synth_cc(synth_, channel, 0, 0);
         fluid_synth_cc(synth_, channel, 32, 0);
-        if (channel != drumChannel || !kit) {
+        if (channel != drumChannel) {
             fluid_synth_unset_program(synth_, channel);
         }
     }
-    if (kit) {
-        fluid_synth_program_change(synth_, drumChannel, 0);
+    if (ready_) {
+        fluid_synth_program_change(synth_, drumChannel, 0); // the kit stays loaded
     }
 }
 

@@ -6,8 +6,9 @@
 // over, so that the synthesiser that plays is never held up by a parse: a large soundfont can be
 // parsed on a thread of its own while the old one (or silence) plays on.  Channels get their
 // preset only when they are asked to play one (a program change, the first note on a channel that
-// has none, a preset prepared before a practice), so only the presets that are played load their
-// samples: the first beat waits for the presets it plays, and for nothing else.
+// has none, the drum kit of the clicks as soon as a soundfont is there), so only the presets that
+// are played load their samples: the first beat waits for the presets it plays, and for nothing
+// else.
 #pragma once
 
 #include "layers/platform.h"
@@ -15,7 +16,6 @@
 #include <fluidsynth.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -92,17 +92,10 @@ public:
     // Gives a channel that has none yet the preset of its program (program 0 when none was asked
     // for), loading its samples.  send() does it for every note; notes that reach the
     // synthesiser some other way (a FluidSynth sequencer) need it first, or stay silent.
-    // Waits for a load of the channel's preset that preparePreset started.
     void ensurePreset(int channel);
-    // The same on a thread of its own: the caller is not held up while the samples are read (10 to
-    // 20 ms for a drum kit).  A note on the channel meanwhile waits for the load; asked before the
-    // soundfont is there, the preset loads with it.
-    void preparePreset(int channel);
-    // True when the channel has its preset, its samples loaded.
-    bool hasPreset(int channel);
     // Ends every note at once and puts the channels back to their start-up state: controllers
-    // reset, bank 0, the drum kit kept on channel 10 where it was loaded and on the others no
-    // preset until one is played (a note then plays program 0).
+    // reset, bank 0, the drum kit on channel 10 and on the others no preset until one is played
+    // (a note then plays program 0).
     void silence();
     // Renders frames of stereo audio with no audio driver.
     void render(float* left, float* right, int frames);
@@ -142,10 +135,6 @@ private:
     bool attach(const std::string& path, std::string& why);
     void startJob(std::function<void()> job);
     void joinJob();
-    // Gives the channels asked for by preparePreset their presets (on the caller's thread).
-    void loadWanted();
-    void presetWorker();
-    void stopPresetWorker();
 
     fluid_settings_t* settings_ = nullptr;
     fluid_synth_t* synth_ = nullptr;
@@ -160,16 +149,6 @@ private:
     LoadReport report_;
     std::thread job_;
     bool jobRunning_ = false;
-    // Held while a channel's preset is looked at or loaded: one load at a time, and a note waits
-    // for the load of its channel's preset.
-    std::mutex presetMutex_;
-    std::atomic<uint32_t> wanted_{0}; // channels asked for by preparePreset, a bit each
-    // The thread that loads prepared presets, started by the first preparePreset.
-    std::mutex workMutex_; // pending_, stopping_, worker_
-    std::condition_variable work_;
-    uint32_t pending_ = 0;
-    bool stopping_ = false;
-    std::thread worker_;
 };
 
 // Called on the loading thread when a background load (loadInBackground) has ended.  An empty

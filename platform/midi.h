@@ -65,9 +65,6 @@ public:
     }
     // Drops every message scheduled and not yet played.
     virtual void cancelScheduled(HMIDIOUT /*handle*/) {}
-    // The channel is about to play (a practice, a count-in, a calibration starts): a device that
-    // loads its sounds on demand loads the channel's now, without holding up the caller.
-    virtual void prepareChannel(HMIDIOUT /*handle*/, int /*channel*/) {}
     // The monotonic time at which the device renders its clock's time t (t itself for a device
     // on the monotonic clock).
     virtual int64_t toMonotonic(HMIDIOUT handle, int64_t t);

@@ -155,13 +155,6 @@ public:
         }
     }
 
-    void prepareChannel(HMIDIOUT handle, int channel) override {
-        const auto it = open_.find(handle);
-        if (it != open_.end() && it->second.engine) {
-            it->second.engine->preparePreset(channel);
-        }
-    }
-
     int64_t toMonotonic(HMIDIOUT handle, int64_t t) override {
         FluidScheduler* s = scheduler(handle);
         return s != nullptr ? monotonicNanos() + (t - s->nowNanos()) : t;

@@ -33,12 +33,6 @@ void CancelScheduled() {
     }
 }
 
-void PrepareChannel(int16_t channel) {
-    if (hMidiOut != 0) {
-        platform::midi().prepareChannel(hMidiOut, channel);
-    }
-}
-
 void FillDeviceList(QListWidget* list) {
     const QSignalBlocker block(list);
     list->clear();

@@ -30,8 +30,6 @@ int64_t LookaheadNanos();
 int64_t ClockNanos();
 int64_t ToMonotonic(int64_t deviceNanos);
 void CancelScheduled();
-// The channel is about to play: the built-in synthesiser loads its sound off this thread.
-void PrepareChannel(int16_t channel);
 
 void FillDeviceList(QListWidget* list);
 void OpenDevice(int16_t deviceId);

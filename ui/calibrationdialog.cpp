@@ -58,10 +58,6 @@ void CalibrationDialog::begin() {
     clicks_.clear();
     notes_.clear();
     finished = false;
-    MIDI_OUT::PrepareChannel(kClickChannel);
-    if (soundNotes_) {
-        MIDI_OUT::PrepareChannel(kNoteChannel);
-    }
     startButton->setEnabled(false);
     results->setText(QStringLiteral("Listening\u2026"));
     // The clicks are beats on the device's clock, the first one a period after the press.

@@ -54,7 +54,6 @@ void stavebass::countinbegin() {
         connect(countInTimer, &QTimer::timeout, this, [this] { countintick(); });
     }
     countInBeat = 0;
-    MIDI_OUT::PrepareChannel(kClickChannel);
     // The clicks and the bar after them are beats of one clock: the first click comes when
     // Start's first beat would, one beat after the press.
     beatClock.start(MIDI_OUT::ClockNanos(), tempo);
