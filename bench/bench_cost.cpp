@@ -2,11 +2,13 @@
 // audio thread included) per minute of practice at tempo 200 in note mode, with the real Timer1,
 // as a share of one core.  Once with the capture MIDI (the window alone) and once with the real
 // devices: the built-in synthesiser rendering through the file driver, which writes at the pace
-// of real time.  Prints a table; asserts nothing.
+// of real time.  Under each row, each thread's share (by name: FluidSynth's file driver's thread
+// is "timer"), from /proc in 10 ms ticks.  Prints a table; asserts nothing.
 //
 //   bench_cost [--seconds S]   (default 20 per row, scaled to a minute)
 #include "bench/bench_support.h"
 #include "platform/clock.h"
+#include "platform/fluid_engine.h"
 #include "platform/midi_capture.h"
 #include "platform/msgbox.h"
 #include "sound/midi_out.h"
@@ -17,8 +19,11 @@
 #include <QScrollBar>
 #include <QTimer>
 
+#include <chrono>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <thread>
 
 namespace {
 
@@ -26,6 +31,7 @@ struct Cost {
     double wallMs = 0;
     double cpuMs = 0;
     std::size_t beats = 0;
+    std::vector<std::pair<std::string, double>> threads; // share of one core by thread name
 };
 
 Cost practise(int seconds) {
@@ -40,12 +46,14 @@ Cost practise(int seconds) {
     w.Start_Click();
     bench::runEvents(2500);
     beats = 0;
+    const auto threads0 = bench::threadCpuMs();
     const double cpu0 = bench::cpuMs();
     const int64_t wall0 = platform::monotonicNanos();
     bench::runEvents(seconds * 1000);
     Cost c;
     c.cpuMs = bench::cpuMs() - cpu0;
     c.wallMs = static_cast<double>(platform::monotonicNanos() - wall0) / 1e6;
+    c.threads = bench::threadShares(threads0, bench::threadCpuMs(), c.wallMs);
     c.beats = beats;
     w.Stop_Click();
     return c;
@@ -55,6 +63,11 @@ void printCost(const char* what, const Cost& c) {
     const double share = 100.0 * c.cpuMs / c.wallMs;
     std::printf("%-44s %8.1f %8zu %9.1f %12.0f %9.2f %%\n", what, c.wallMs / 1000.0, c.beats,
                 c.cpuMs, c.cpuMs * 60000.0 / c.wallMs, share);
+    for (const auto& [name, threadShare] : c.threads) {
+        if (threadShare > 0.0) {
+            std::printf("    thread %-37s %45.2f %%\n", name.c_str(), threadShare);
+        }
+    }
     std::fflush(stdout);
 }
 
@@ -107,6 +120,28 @@ int main(int argc, char** argv) {
                     static_cast<double>(bytes) / (48000.0 * 4.0));
     }
     std::filesystem::remove(wav, ec);
+    // The floor under the synthesiser's thread: a thread that does nothing but wake once an audio
+    // period, as every audio driver's thread does (the file driver's every 3 ms).
+    {
+        const int periodUs = static_cast<int>(std::lround(1e6 * platform::FluidEngine::periodSize /
+                                                          platform::FluidEngine::fileSampleRate));
+        const auto start = std::chrono::steady_clock::now();
+        const auto until = start + std::chrono::seconds(seconds);
+        double threadMs = 0;
+        std::thread sleeper([&] {
+            for (int64_t n = 1;; ++n) {
+                const auto due = start + std::chrono::microseconds(n * periodUs);
+                if (due > until) {
+                    break;
+                }
+                std::this_thread::sleep_until(due);
+            }
+            threadMs = static_cast<double>(bench::nanosOf(CLOCK_THREAD_CPUTIME_ID)) / 1e6;
+        });
+        sleeper.join();
+        std::printf("(a thread that only wakes every %.2f ms for %d s: %.2f %% of a core)\n",
+                    periodUs / 1000.0, seconds, 100.0 * threadMs / (1000.0 * seconds));
+    }
     if (!boxes.isEmpty()) {
         std::printf("message boxes: %lld, the first: %s\n", static_cast<long long>(boxes.size()),
                     qPrintable(boxes.first()));

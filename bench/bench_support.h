@@ -22,7 +22,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -127,6 +130,61 @@ inline double cpuMs() {
         return static_cast<double>(tv.tv_sec) * 1000.0 + static_cast<double>(tv.tv_usec) / 1000.0;
     };
     return ms(usage.ru_utime) + ms(usage.ru_stime);
+}
+
+// The CPU time (user + system) of each thread of the process so far, by thread id, with the
+// thread's name: /proc/self/task/*/stat, in clock ticks (10 ms here).
+struct ThreadCpu {
+    std::string name;
+    double ms = 0;
+};
+
+inline std::map<long, ThreadCpu> threadCpuMs() {
+    std::map<long, ThreadCpu> threads;
+    const double msPerTick = 1000.0 / static_cast<double>(sysconf(_SC_CLK_TCK));
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it("/proc/self/task", ec), end; !ec && it != end;
+         it.increment(ec)) {
+        std::ifstream in(it->path() / "stat");
+        std::string stat;
+        std::getline(in, stat);
+        const std::size_t open = stat.find('(');
+        const std::size_t close = stat.rfind(')');
+        if (open == std::string::npos || close == std::string::npos || close < open) {
+            continue;
+        }
+        // After the name: state, then fields 4 to 13; utime and stime are fields 14 and 15.
+        std::istringstream rest(stat.substr(close + 2));
+        std::string field;
+        double ticks = 0;
+        for (int i = 3; i <= 15 && rest >> field; ++i) {
+            if (i >= 14) {
+                ticks += std::strtod(field.c_str(), nullptr);
+            }
+        }
+        threads[std::strtol(it->path().filename().c_str(), nullptr, 10)] = {
+            stat.substr(open + 1, close - open - 1), ticks * msPerTick};
+    }
+    return threads;
+}
+
+// What each thread named alike took between two readings of threadCpuMs, as a share of one core
+// over wallMs, largest first.
+inline std::vector<std::pair<std::string, double>>
+threadShares(const std::map<long, ThreadCpu>& before, const std::map<long, ThreadCpu>& after,
+             double wallMs) {
+    std::map<std::string, double> byName;
+    for (const auto& [tid, now] : after) {
+        const auto was = before.find(tid);
+        byName[now.name] += now.ms - (was != before.end() ? was->second.ms : 0.0);
+    }
+    std::vector<std::pair<std::string, double>> shares;
+    for (const auto& [name, ms] : byName) {
+        shares.emplace_back(name, 100.0 * ms / wallMs);
+    }
+    std::sort(shares.begin(), shares.end(),
+              [](const auto& a, const auto& b) { return a.second > b.second; });
+    return shares;
 }
 
 // Child processes that spin at normal priority, one per core, until stopped.

@@ -8,6 +8,8 @@
 
 #include <cmath>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <random>
 
@@ -449,6 +451,16 @@ TEST(NoteDetector, SampleRates) {
     listen::DetectorParams unknown;
     unknown.pitchMethod = "no such method";
     EXPECT_FALSE(NoteDetector(unknown).ok());
+}
+
+// aubio is not linked but opened by the first detector: the process has it mapped from then on.
+TEST(NoteDetector, TheFirstDetectorOpensAubio) {
+    NoteDetector detector;
+    ASSERT_TRUE(detector.ok());
+    std::ifstream maps("/proc/self/maps");
+    const std::string text((std::istreambuf_iterator<char>(maps)),
+                           std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("libaubio.so"), std::string::npos);
 }
 
 // Samples that are not numbers, or far out of range, are taken as silence or clipped.

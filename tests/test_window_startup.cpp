@@ -19,7 +19,10 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <fstream>
 #include <functional>
+#include <iterator>
+#include <string>
 
 namespace {
 
@@ -42,6 +45,24 @@ TEST_F(Startup, OpensTheFirstDeviceSelectsTheBassAndSendsNothingMore) {
     QTest::qWait(20);
     EXPECT_EQ(capture.sent(), expected);
     EXPECT_TRUE(boxes.isEmpty());
+}
+
+// The listener's library (aubio, and the ninety libraries it brings) is opened by the first
+// detector: a window that practises without listening never maps it.
+TEST_F(Startup, APracticeWithoutListeningLeavesAubioUnloaded) {
+    stavebass& w = makeWindow();
+    w.Start_Click();
+    w.Timer1->stop();
+    for (int tick = 0; tick < 8; ++tick) {
+        w.onTimer1();
+    }
+    w.Stop_Click();
+    QApplication::processEvents();
+    std::ifstream maps("/proc/self/maps");
+    const std::string text((std::istreambuf_iterator<char>(maps)),
+                           std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("libQt6Widgets"), std::string::npos) << "the map was not read";
+    EXPECT_EQ(text.find("libaubio"), std::string::npos);
 }
 
 TEST_F(Startup, WithoutADefaultDeviceTheFirstPortOpens) {
