@@ -81,7 +81,9 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The built-in synthesiser needs a General MIDI soundfont; it loads either of these by name
 # (FluidR3_GM.sf2, TimGM6mb.sf2), never default-GM.sf2.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "fluid-soundfont-gm | timgm6mb-soundfont")
+# aubio is opened at run time by its soname (listen/aubio_load.cpp), so the shared-library
+# scan does not see it: its package is named here.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fluid-soundfont-gm | timgm6mb-soundfont, libaubio5")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "xchm")
 include(CPack)
