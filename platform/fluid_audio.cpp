@@ -37,6 +37,30 @@ bool jackShmPresent() {
     return false;
 }
 
+} // namespace
+
+std::string withReason(const std::string& message, const std::string& why, std::size_t limit) {
+    if (why.empty() || message.size() + 1 >= limit) {
+        return message;
+    }
+    const std::string whole = message + " " + why;
+    if (whole.size() <= limit) {
+        return whole;
+    }
+    const std::string more = "...";
+    const std::size_t room = limit - message.size() - 1 - more.size();
+    std::size_t cut = why.rfind(' ', room);
+    if (cut == std::string::npos || cut == 0) {
+        return message; // not one whole word of the reason fits
+    }
+    while (cut > 0 && (why[cut - 1] == ' ' || why[cut - 1] == ',' || why[cut - 1] == ':')) {
+        --cut;
+    }
+    return message + " " + why.substr(0, cut) + more;
+}
+
+namespace {
+
 std::string joined(const std::vector<std::string>& names) {
     std::string text;
     for (const std::string& name : names) {
@@ -277,9 +301,7 @@ bool FluidAudio::startDriver(SynthTap* tap, std::string& error) {
                             : "No audio output started (tried ") +
             joined(order) +
             (tap != nullptr ? ")." : "). CLEFWORK_AUDIO_DRIVER=file writes a WAV instead.");
-    if (!lastWhy.empty()) {
-        error += " " + lastWhy;
-    }
+    error = withReason(error, lastWhy);
     return false;
 }
 

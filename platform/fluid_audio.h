@@ -26,6 +26,10 @@ struct AudioEnvironment {
 
 // The drivers to try, in order.
 std::vector<std::string> audioDriverOrder(const AudioEnvironment& env);
+
+// A message and the reason behind it, within `limit` bytes (an error box holds 127 characters):
+// the reason is cut at the last whole word that fits, with "...", never the message.
+std::string withReason(const std::string& message, const std::string& why, std::size_t limit = 127);
 // The sample rate the synthesiser is to be created with for these drivers (0: FluidSynth's own
 // default, which the sound servers resample as needed).
 double audioSampleRate(const AudioEnvironment& env);
