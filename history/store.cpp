@@ -486,7 +486,18 @@ bool Store::open() {
             return false;
         }
         bool corrupt = false;
-        if (checkAndMigrate(corrupt)) {
+        bool checked = checkAndMigrate(corrupt);
+        // Another Clefwork opening the same new file may hold it for itself a moment (going
+        // over to WAL), and SQLite tells the reads of the checks "locked" at once rather than
+        // waiting: try them again, as long as the busy timeout.
+        for (int waited = 0; !checked && failure_ == Failure::Busy && waited < kBusyTimeoutMs;
+             waited += 20) {
+            QThread::msleep(20);
+            failure_ = Failure::None;
+            error_.clear();
+            checked = checkAndMigrate(corrupt);
+        }
+        if (checked) {
             failure_ = Failure::None;
             error_.clear();
             open_ = true;

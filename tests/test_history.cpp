@@ -587,7 +587,8 @@ TEST_F(History, TwoWritersOnOneFileBothKeepTheirSessions) {
     ASSERT_TRUE(a.flush(10000));
     ASSERT_TRUE(b.flush(10000));
     QTest::qWait(20);
-    EXPECT_EQ(failedA.count() + failedB.count(), 0);
+    EXPECT_EQ(failedA.count() + failedB.count(), 0)
+        << (failedA.isEmpty() ? failedB : failedA).at(0).at(0).toString().toStdString();
     a.stop();
     b.stop();
     Db db(file());
