@@ -341,7 +341,7 @@ Judged judge(const Performance& p, const std::vector<float>& audio, int64_t late
                 p.beats[nextClick].beat +
                     std::llround((static_cast<double>(latencyNanos) / 1e6 + jitter(random)) * rate /
                                  1000.0),
-                nextClick % 4 == 0);
+                nextClick % 4 == 0, p.beats[nextClick].expected);
         }
     };
     auto until = [&](int64_t now) {

@@ -928,7 +928,7 @@ inline Judged judge(const Performance& p, const std::vector<float>& audio, int r
             if (announce && p.beats[nextBeat].click) {
                 detector.ownClick((nanosOf(p.beats[nextBeat].at, renderRate) + latencyNanos) *
                                       rate / 1'000'000'000LL,
-                                  nextBeat % 4 == 0);
+                                  nextBeat % 4 == 0, p.beats[nextBeat].expected);
             }
         }
         const double cpu = threadCpuSec();

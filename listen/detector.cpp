@@ -1088,9 +1088,9 @@ std::vector<DetectedNote> NoteDetector::feed(const float* samples, std::size_t c
     return out;
 }
 
-void NoteDetector::ownClick(int64_t sample, bool accent) {
+void NoteDetector::ownClick(int64_t sample, bool accent, int expectedMidi) {
     if (scored_) {
-        scored_->ownClick(sample, accent);
+        scored_->ownClick(sample, accent, expectedMidi);
         return;
     }
     if (!impl_->usable || sample < 0) {

@@ -102,7 +102,10 @@ public:
     // alone is not a note.  accent: the bar's first click, whose bass drum thumps under the
     // note; an octave lower is then believed only when the samples without the thump (above
     // the drum's range) repeat there too.  Without announcements the detector works as before.
-    void ownClick(int64_t sample, bool accent = false);
+    // expectedMidi: the note the click's beat asks for (0: none).  The scored model names a
+    // note of another pitch class begun on the click only once it has outlasted the click's
+    // sound: a drum's thud, or a ringing note with the thud under it, is no wrong note.
+    void ownClick(int64_t sample, bool accent = false, int expectedMidi = 0);
     // Level of the most recent hop, in dBFS (for a level meter).
     double levelDb() const;
     // The pitch heard now (0 when none) and its cents, for a tuner.

@@ -225,9 +225,9 @@ public:
     }
 
     // On the event thread: one push, no wake (the worker takes it with the next block).
-    void ownClick(int64_t nanos, bool accent) {
+    void ownClick(int64_t nanos, bool accent, int expectedMidi) {
         if (Click* slot = clicks_.writeSlot()) {
-            *slot = {nanos, accent};
+            *slot = {nanos, accent, expectedMidi};
             clicks_.commit();
         }
     }
@@ -324,7 +324,8 @@ private:
             }
             clock_.addBlock(detector_->samplesFed(), block->firstNanos, block->rate);
             while (const Click* click = clicks_.readSlot()) {
-                detector_->ownClick(clock_.sampleOf(click->nanos), click->accent);
+                detector_->ownClick(clock_.sampleOf(click->nanos), click->accent,
+                                    click->expectedMidi);
                 clicks_.release();
             }
             const std::vector<DetectedNote> found =
@@ -384,6 +385,7 @@ private:
     struct Click {
         int64_t nanos;
         bool accent;
+        int expectedMidi;
     };
     SpscRing<Click, clickSlots> clicks_; // the event thread's announcements
     std::atomic<bool> ended_{false};
@@ -477,9 +479,9 @@ void Listener::stop() {
     inputId_.clear();
 }
 
-void Listener::ownClick(int64_t nanos, bool accent) {
+void Listener::ownClick(int64_t nanos, bool accent, int expectedMidi) {
     if (worker_) {
-        worker_->ownClick(nanos, accent);
+        worker_->ownClick(nanos, accent, expectedMidi);
     }
 }
 

@@ -85,9 +85,9 @@ public:
     static QString overflowText(int times, double lostMs);
     // The program sounds its own metronome click at about this time on the monotonic clock (the
     // send time plus the calibrated latency): the detector leaves it out of the notes it
-    // decides.  accent: the bar's first click, the bass drum.  Non-blocking, for the event
-    // thread; nothing when not listening.
-    void ownClick(int64_t nanos, bool accent = false);
+    // decides.  accent: the bar's first click, the bass drum; expectedMidi: the note its beat
+    // asks for (0: none).  Non-blocking, for the event thread; nothing when not listening.
+    void ownClick(int64_t nanos, bool accent = false, int expectedMidi = 0);
 
 signals:
     void noteHeard(listen::PlayedNote note);

@@ -39,7 +39,7 @@ void OwnClicks::announce(int64_t sample, bool accent) {
     }
     const auto at = std::upper_bound(clicks_.begin(), clicks_.end(), sample,
                                      [](int64_t s, const Click& c) { return s < c.sample; });
-    clicks_.insert(at, {sample, accent, false, false});
+    clicks_.insert(at, {sample, accent, false, false, 0});
     while (clicks_.size() > 64) {
         clicks_.pop_front();
     }
@@ -78,6 +78,15 @@ void OwnClicks::noteAt(int64_t sample) {
     for (Click& c : clicks_) {
         if (sample > c.sample - near && sample < c.sample + near) {
             c.played = true;
+            c.playedAt = sample;
+        }
+    }
+}
+
+void OwnClicks::silenceAt(int64_t frameEnd) {
+    for (Click& c : clicks_) {
+        if (c.played && !c.learnt && frameEnd > c.playedAt) {
+            c.played = false;
         }
     }
 }
@@ -173,6 +182,11 @@ double OwnClicks::expected(int64_t blockStart) const {
         }
     }
     return sum;
+}
+
+double OwnClicks::loudest(bool accent) const {
+    const std::vector<double>& profile = kind(accent).profile;
+    return profile.empty() ? 0.0 : std::max(0.0, *std::max_element(profile.begin(), profile.end()));
 }
 
 bool OwnClicks::learnt(bool accent) const {

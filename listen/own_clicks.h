@@ -35,17 +35,25 @@ public:
     // (0 before a click of its kind has been heard alone; a block's own figure may be below 0,
     // its sum over a few periods not).
     double expected(int64_t blockStart) const;
-    // A note begun at this sample was named: a click on it was not heard alone.
+    // A note begun at this sample was named: a click on it was not heard alone...
     void noteAt(int64_t sample);
+    // ... unless silence came again before the click was learnt from: what was named was the
+    // click itself (its own ring can hold a pitch for a few frames), and a note plucked on a
+    // click from silence does not pass the energy test anyway.  frameEnd: the end of a frame
+    // decided as silence.
+    void silenceAt(int64_t frameEnd);
     // Whether the clicks of this kind have been heard alone, so that expected() knows them.
     bool learnt(bool accent) const;
+    // The most a click of this kind adds to a block (0 before it is learnt).
+    double loudest(bool accent) const;
 
 private:
     struct Click {
         int64_t sample;
         bool accent;
-        bool learnt; // its blocks looked at
-        bool played; // a note begun on it
+        bool learnt;      // its blocks looked at
+        bool played;      // a note begun on it
+        int64_t playedAt; // that note's onset
     };
     struct Kind {
         int blocks = 0;

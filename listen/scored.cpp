@@ -30,6 +30,25 @@ constexpr double kSureNewShare = 0.2;
 // stiffness, a sample's loop) adds nothing.
 constexpr double kAddsEnergy = 1.05;
 
+// A click's own sound is over within 60 ms; the accent's bass drum thumps for 150.
+constexpr double kClickSeconds = 0.060;
+constexpr double kAccentSeconds = 0.150;
+// The layer decides a frame this many hops after it ends.
+constexpr int kDecidedHops = 4;
+// A note begun on a click, in another pitch class than its beat asks for, may be the click's own
+// sound: a drum's thud named as a note, a ringing note plucked again by the thud's energy, or a
+// pitch made of the thud and a ringing note's harmonic.  It is named once the click's sound is
+// over, if it still sounds within 10 dB of its level when it was named (a drum's thud is 30 dB
+// down by then, a string a few dB), and either no quieter than what rang before the click (a
+// ringing note only dies away) or, begun under a note of another pitch, with this share of the
+// whole not repeating at that note's period.
+constexpr double kOutlasts = 0.1;
+constexpr double kLouder = 1.0;
+constexpr double kFresh = 0.1;
+// A click learnt from clicks heard alone whose loudest block is 15 dB and more under the note
+// holds nothing up (the input does not hear the metronome).
+constexpr double kAudible = 0.03;
+
 NoteLayerParams layerParams(const DetectorParams& p, int hop, int64_t window) {
     NoteLayerParams lp;
     lp.lowestMidi = p.lowestMidi;
@@ -58,22 +77,21 @@ ScoredDetector::ScoredDetector(const DetectorParams& params)
       ring_(2 * static_cast<std::size_t>(analyser_.window()) + heldRoom(params), 0.0f),
       frame_(ring_.size(), 0.0f), residual_(static_cast<std::size_t>(analyser_.window()), 0.0f),
       continuation_(residual_.size(), 0.0f),
-      // A click's own sound is over within 60 ms; the accent's bass drum thumps for 150.
       ownClicks_(
           block_,
           static_cast<int>(std::ceil(params.clickSlackMs * params.sampleRate / 1000.0 / block_)),
-          static_cast<int>(std::ceil(0.060 * params.sampleRate / block_)),
-          static_cast<int>(std::ceil(0.150 * params.sampleRate / block_)),
+          static_cast<int>(std::ceil(kClickSeconds * params.sampleRate / block_)),
+          static_cast<int>(std::ceil(kAccentSeconds * params.sampleRate / block_)),
           // By a quarter of a second any note begun on a click has been named.
           static_cast<int>(std::ceil(0.250 * params.sampleRate / block_))),
       gatePower_(std::pow(10.0, params.gateDb / 10.0)) {}
 
-void ScoredDetector::ownClick(int64_t sample, bool accent) {
+void ScoredDetector::ownClick(int64_t sample, bool accent, int expectedMidi) {
     if (sample < 0) {
         return;
     }
     ownClicks_.announce(sample, accent);
-    const std::pair<int64_t, bool> click{sample, accent};
+    const Announced click{sample, accent, expectedMidi};
     clicks_.insert(std::upper_bound(clicks_.begin(), clicks_.end(), click), click);
     while (clicks_.size() > 64) {
         clicks_.pop_front();
@@ -84,8 +102,8 @@ bool ScoredDetector::unknownClickIn(int64_t from, int64_t to) const {
     const double rate = p_.sampleRate;
     const auto slack = static_cast<int64_t>(p_.clickSlackMs * rate / 1000.0);
     const auto length = static_cast<int64_t>(p_.clickMs * rate / 1000.0);
-    for (const auto& [c, accent] : clicks_) {
-        if (!ownClicks_.learnt(accent) && c - slack < to && c + length > from) {
+    for (const Announced& a : clicks_) {
+        if (!ownClicks_.learnt(a.accent) && a.sample - slack < to && a.sample + length > from) {
             return true;
         }
     }
@@ -96,8 +114,8 @@ bool ScoredDetector::nearClick(int64_t sample) const {
     const double rate = p_.sampleRate;
     const auto slack = static_cast<int64_t>(p_.clickSlackMs * rate / 1000.0);
     const auto length = static_cast<int64_t>(p_.clickMs * rate / 1000.0);
-    for (const auto& click : clicks_) {
-        const int64_t c = click.first;
+    for (const Announced& click : clicks_) {
+        const int64_t c = click.sample;
         if (sample >= c - slack && sample <= c + length) {
             return true;
         }
@@ -107,6 +125,15 @@ bool ScoredDetector::nearClick(int64_t sample) const {
 
 void ScoredDetector::block(int64_t start, double energy, double residual) {
     ownClicks_.push(start, energy);
+    if (energies_.empty()) {
+        energiesStart_ = start;
+    }
+    energies_.push_back(energy);
+    // Half a second: from before a click to when what began on it is decided.
+    while (energies_.size() > static_cast<std::size_t>(p_.sampleRate / 2 / block_)) {
+        energies_.pop_front();
+        energiesStart_ += block_;
+    }
     envelope_.push_back(energy);
     residualEnvelope_.push_back(residual);
     clickEnvelope_.push_back(ownClicks_.expected(start));
@@ -224,6 +251,99 @@ void ScoredDetector::block(int64_t start, double energy, double residual) {
     }
 }
 
+void ScoredDetector::name(const DetectedNote& note, double ringingPeriod, bool again,
+                          std::vector<DetectedNote>& out) {
+    const double rate = p_.sampleRate;
+    const auto slack = static_cast<int64_t>(p_.clickSlackMs * rate / 1000.0);
+    for (const Announced& c : clicks_) {
+        // Begun while the click sounds, as far as the frames can place it (a note named
+        // without a pluck is placed half a window back).
+        const double sound = c.accent ? kAccentSeconds : kClickSeconds;
+        const int64_t reach = slack + analyser_.window() / 2;
+        if (c.expectedMidi == 0 || note.onsetSample < c.sample - reach ||
+            note.onsetSample > c.sample + reach + static_cast<int64_t>(sound * rate) ||
+            (note.midi - c.expectedMidi) % 12 == 0) {
+            continue;
+        }
+        const int64_t span = static_cast<int64_t>(spanBlocks_) * block_;
+        if (ownClicks_.learnt(c.accent) &&
+            ownClicks_.loudest(c.accent) < kAudible * meanEnergy(fed_ - span, fed_)) {
+            break;
+        }
+        const int64_t checkAt = c.sample + slack + static_cast<int64_t>(sound * rate) +
+                                analyser_.window() + kDecidedHops * hop_;
+        held_.push_back(
+            {note, c.sample, checkAt, ringingPeriod, again, meanEnergy(fed_ - span, fed_)});
+        return;
+    }
+    report(note, out);
+}
+
+void ScoredDetector::report(const DetectedNote& note, std::vector<DetectedNote>& out) {
+    lastMidi_ = note.midi;
+    lastPeriod_ = p_.sampleRate / midiToHz(note.midi + note.cents / 100.0);
+    out.push_back(note);
+}
+
+double ScoredDetector::newShare(double period) const {
+    const std::size_t h = ring_.size();
+    const auto w = static_cast<std::size_t>(analyser_.window());
+    const auto whole = static_cast<std::size_t>(period);
+    const double part = period - static_cast<double>(whole);
+    if (whole + 1 + w > h) {
+        return 0.0;
+    }
+    double power = 0.0;
+    double residual = 0.0;
+    for (std::size_t i = 0; i < w; ++i) {
+        const std::size_t at = (ringPos_ + h - w + i) % h;
+        const std::size_t back = (at + h - whole) % h;
+        const double before = (1.0 - part) * ring_[back] + part * ring_[(back + h - 1) % h];
+        power += static_cast<double>(ring_[at]) * ring_[at];
+        residual += (ring_[at] - before) * (ring_[at] - before);
+    }
+    return residual / std::max(2.0 * power, 1e-30);
+}
+
+double ScoredDetector::meanEnergy(int64_t from, int64_t to) const {
+    if (from < energiesStart_ || to <= from) {
+        return -1.0;
+    }
+    const auto first = static_cast<std::size_t>((from - energiesStart_) / block_);
+    const auto last = static_cast<std::size_t>((to - energiesStart_ + block_ - 1) / block_);
+    if (last > energies_.size()) {
+        return -1.0;
+    }
+    double sum = 0.0;
+    for (std::size_t i = first; i < last; ++i) {
+        sum += energies_[i];
+    }
+    return sum / static_cast<double>(last - first);
+}
+
+void ScoredDetector::release(std::vector<DetectedNote>& out) {
+    for (auto it = held_.begin(); it != held_.end();) {
+        if (fed_ < it->checkAt) {
+            ++it;
+            continue;
+        }
+        // Still the note decided, with the frames clear of the click.  A note that is a
+        // harmonic of the one before repeats at its period too; it is heard by its level.
+        const auto slack = static_cast<int64_t>(p_.clickSlackMs * p_.sampleRate / 1000.0);
+        const int64_t span = static_cast<int64_t>(spanBlocks_) * block_;
+        const double before = meanEnergy(it->click - slack - span, it->click - slack);
+        const double now = meanEnergy(fed_ - span, fed_);
+        const bool louder = before >= 0.0 && now >= kLouder * before;
+        const bool fresh =
+            !it->again && it->ringingPeriod > 0.0 && newShare(it->ringingPeriod) >= kFresh;
+        const bool outlasted = now >= kOutlasts * it->named && (louder || fresh);
+        if (layer_.currentMidi() == it->note.midi && outlasted) {
+            report(it->note, out);
+        }
+        it = held_.erase(it);
+    }
+}
+
 std::vector<DetectedNote> ScoredDetector::feed(const float* samples, std::size_t count) {
     std::vector<DetectedNote> out;
     if (!samples) {
@@ -311,6 +431,7 @@ void ScoredDetector::hop(std::vector<DetectedNote>& out) {
     // in the making before that one is named).
     if (held == 0) {
         heldOnset_ = 0;
+        ownClicks_.silenceAt(fed_);
     } else if (held != heldMidi_) {
         heldOnset_ = layer_.currentOnset();
     }
@@ -432,10 +553,11 @@ void ScoredDetector::hop(std::vector<DetectedNote>& out) {
         note.confidence = n.confidence;
         note.levelDb = levelDb_;
         ownClicks_.noteAt(note.onsetSample);
-        out.push_back(note);
+        name(note, lastPeriod_, lastMidi_ == n.midi, out);
     }
     const int64_t old = fed_ - static_cast<int64_t>(10 * h);
-    while (!clicks_.empty() && clicks_.front().first < old) {
+    release(out);
+    while (!clicks_.empty() && clicks_.front().sample < old) {
         clicks_.pop_front();
     }
 }

@@ -21,7 +21,7 @@ class ScoredDetector {
 public:
     explicit ScoredDetector(const DetectorParams& params);
     std::vector<DetectedNote> feed(const float* samples, std::size_t count);
-    void ownClick(int64_t sample, bool accent);
+    void ownClick(int64_t sample, bool accent, int expectedMidi = 0);
     double levelDb() const { return levelDb_; }
     int currentMidi() const { return layer_.currentMidi(); }
     double currentCents() const { return layer_.currentCents(); }
@@ -36,6 +36,11 @@ private:
     bool nearClick(int64_t sample) const;
     // Whether a click of a kind not yet heard alone may sound between the two samples.
     bool unknownClickIn(int64_t from, int64_t to) const;
+    // Notes named now: out at once, or held until they have outlasted the click they began on.
+    void name(const DetectedNote& note, double ringingPeriod, bool again,
+              std::vector<DetectedNote>& out);
+    void release(std::vector<DetectedNote>& out);
+    void report(const DetectedNote& note, std::vector<DetectedNote>& out);
 
     DetectorParams p_;
     FrameAnalyser analyser_;
@@ -63,6 +68,8 @@ private:
     std::deque<double> envelope_;         // the last two periods' blocks' mean squares
     std::deque<double> residualEnvelope_; // the same less the held note, while it is held
     double heldPeriod_ = 0.0;             // samples; 0: no note held
+    double lastPeriod_ = 0.0;             // the last note reported: its period (samples) and pitch
+    int lastMidi_ = 0;
     int64_t heldOnset_ = 0;
     int heldMidi_ = 0;
     double blockResidual_ = 0.0;
@@ -75,7 +82,28 @@ private:
     int64_t hopPluckSample_ = 0;
     double levelDb_ = -120.0;
     OwnClicks ownClicks_;
-    std::deque<std::pair<int64_t, bool>> clicks_; // announced: sample, accent
+    struct Announced {
+        int64_t sample;
+        bool accent;
+        int expectedMidi;
+        bool operator<(const Announced& o) const { return sample < o.sample; }
+    };
+    std::deque<Announced> clicks_;
+    struct Held {
+        DetectedNote note;
+        int64_t click;        // the click it began on
+        int64_t checkAt;      // when the frames the layer decides lie after the click's sound
+        double ringingPeriod; // samples: the note that rang when it began (0: none)
+        bool again;           // that note was this pitch
+        double named;         // the energy when it was named
+    };
+    // The share of the last window's power that does not repeat at this period.
+    double newShare(double period) const;
+    // The mean block energy over [from, to) from the blocks kept (-1: not all kept).
+    double meanEnergy(int64_t from, int64_t to) const;
+    std::deque<double> energies_; // the last blocks' mean squares, the first at energiesStart_
+    int64_t energiesStart_ = 0;
+    std::vector<Held> held_;
     double gatePower_;
 };
 

@@ -64,6 +64,7 @@ struct Take {
     // The program's own clicks bleeding in, announced to the detector: every half second from
     // the start until this many seconds, each fourth the accent's bass drum.
     double clicksUntil = 0.0;
+    int expected = 0; // the note each click's beat asks for, announced with it (0: none)
 };
 
 constexpr double kClickEvery = 0.5;
@@ -150,6 +151,38 @@ TEST(ScoredModel, RealInputBecomesTheNotesABassistHears) {
          0.0,
          {33, 40},
          6.0},
+        {"drums over a ringing note and over silence, the beats asking for another note",
+         5.0,
+         {{0.25, 2.5, 40}},
+         -200.0,
+         0.0,
+         {40},
+         5.0,
+         45},
+        {"drums over a ringing note at the drum's own pitch, the beats asking for another",
+         5.0,
+         {{0.25, 2.5, 33, 0, 0.15}},
+         -200.0,
+         0.0,
+         {33},
+         5.0,
+         38},
+        {"drums over a ringing note whose fifth harmonic is near the drum's, asking for another",
+         5.0,
+         {{0.25, 2.5, 64, 0, 0.15}},
+         -200.0,
+         0.0,
+         {64},
+         5.0,
+         38},
+        {"a wrong note plucked on the drum, the beats asking for another",
+         4.0,
+         {{0.25, 0.6, 40}, {2.0, 1.0, 38}},
+         -200.0,
+         0.0,
+         {40, 38},
+         4.0,
+         45},
         {"the same note plucked at tempo 200",
          2.5,
          {{0.5, 0.28, 33}, {0.8, 0.28, 33}, {1.1, 0.28, 33}, {1.4, 0.28, 33}},
@@ -164,7 +197,7 @@ TEST(ScoredModel, RealInputBecomesTheNotesABassistHears) {
         listen::NoteDetector detector(params);
         const std::vector<float> x = render(take);
         for (int k = 0; k * kClickEvery < take.clicksUntil; ++k) {
-            detector.ownClick(std::llround(k * kClickEvery * kRate), k % 4 == 0);
+            detector.ownClick(std::llround(k * kClickEvery * kRate), k % 4 == 0, take.expected);
         }
         std::vector<int> heard;
         std::vector<double> onsets;

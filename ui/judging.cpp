@@ -113,7 +113,8 @@ void stavebass::judgebeat(const BeatHeard& beat) {
                                                          : platform::monotonicNanos();
     if (beat.clicked) {
         // The input may hear the click: where, as the calibration heard the beat.
-        listener->ownClick(time + matcher.latencyNanos(), beat.position == 1);
+        listener->ownClick(time + matcher.latencyNanos(), beat.position == 1,
+                           beat.counts ? beat.expectedMidi : 0);
     }
     if (!beat.counts) {
         return;
