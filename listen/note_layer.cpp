@@ -20,6 +20,8 @@ constexpr double kStopCost = 3.0;   // a pitch to silence
 // A pluck on the ringing pitch is a new note when the periodic power there has risen by this
 // (1 dB) over the frames it must hold: a string plucked again is louder than it was ringing.
 constexpr double kRepluckRise = 1.26;
+// ... within this many frames more than a note must hold (21 ms).
+constexpr int kRepluckWaitFrames = 4;
 // A move that cannot happen (a note beginning without a pluck): far below anything a lifetime of
 // frames could add up, so no length of steady tone pays for it.
 constexpr double kImpossible = -1e12;
@@ -244,10 +246,16 @@ void NoteLayer::decide(int state, const Step& step, std::vector<LayerNote>& out)
     runSalience_ += salience;
     runPitch_ = pitch;
     if (!runReported_ && runFrames_ >= p_.holdFrames && settled) {
-        runReported_ = true;
         if (runReplucked_ && periodic < kRepluckRise * runPluckPeriodic_) {
+            // Just after a pluck the frames mix the ringing waveform with the new one, which
+            // repeats less clearly than either: the rise may show a few frames later.
+            if (runFrames_ < p_.holdFrames + kRepluckWaitFrames) {
+                return;
+            }
+            runReported_ = true;
             return; // the ringing note goes on
         }
+        runReported_ = true;
         LayerNote note;
         note.onsetSample = runOnset_;
         note.midi = p_.lowestMidi + state - 1;

@@ -546,3 +546,41 @@ TEST(Chains, TheProgramsClicksComeInTwentyDecibelsUnderTheBass) {
 }
 
 } // namespace
+
+namespace {
+
+// The same string plucked again as it rings, four times at tempo 200: the detector's scored model
+// names each pluck.  A re-plucked string's frames mix the ringing waveform with the new one just
+// after the pluck, so what repeats at the pitch need not have risen yet when the note is named.
+// (A1 plucked with a finger still loses one of the four: its energy rises by 3 to 5 dB only.)
+TEST(StringModel, RepeatedNotesAtTempo200AreEachHeard) {
+    for (const strings::Attack attack : {strings::Attack::Finger, strings::Attack::Pick}) {
+        for (const int midi : {43, 46, 53}) {
+            SCOPED_TRACE(testing::Message()
+                         << "midi " << midi << " attack " << static_cast<int>(attack));
+            std::vector<strings::StringNote> notes;
+            for (int k = 0; k < 4; ++k) {
+                strings::StringNote n = plainNote(midi, 0.28);
+                n.onset = static_cast<int64_t>(at(0.5 + 0.3 * k));
+                n.off = n.onset + static_cast<int64_t>(at(0.28));
+                n.attack = attack;
+                notes.push_back(n);
+            }
+            strings::StringModel model({}, 5);
+            const std::vector<float> x = model.render(notes, static_cast<int64_t>(at(2.5)));
+            listen::DetectorParams params;
+            params.model = "scored";
+            listen::NoteDetector detector(params);
+            std::vector<int> heard;
+            for (std::size_t i = 0; i < x.size(); i += 256) {
+                for (const auto& n :
+                     detector.feed(x.data() + i, std::min<std::size_t>(256, x.size() - i))) {
+                    heard.push_back(n.midi);
+                }
+            }
+            EXPECT_EQ(heard, std::vector<int>(4, midi));
+        }
+    }
+}
+
+} // namespace
