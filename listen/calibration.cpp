@@ -1,18 +1,12 @@
 #include "listen/calibration.h"
 
+#include "listen/median.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
 namespace listen {
-
-namespace {
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    const std::size_t n = v.size();
-    return n % 2 == 1 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2.0;
-}
-} // namespace
 
 double usableLatencyMs(double storedMs) {
     return std::isfinite(storedMs) && std::fabs(storedMs) <= kCalibrationMaxLatencyMs ? storedMs

@@ -1,5 +1,7 @@
 #include "listen/matcher.h"
 
+#include "listen/median.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -192,10 +194,7 @@ bool Score::medianOffsetMs(double& median) const {
     if (rightOffsetsMs.empty()) {
         return false;
     }
-    std::vector<double> sorted = rightOffsetsMs;
-    std::sort(sorted.begin(), sorted.end());
-    const std::size_t n = sorted.size();
-    median = n % 2 == 1 ? sorted[n / 2] : (sorted[n / 2 - 1] + sorted[n / 2]) / 2.0;
+    median = listen::median(rightOffsetsMs);
     return true;
 }
 

@@ -1,5 +1,7 @@
 #include "listen/own_clicks.h"
 
+#include "listen/median.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -16,12 +18,6 @@ constexpr int kTailBlocks = 4;
 // ... or to what is left of the click itself: a few per cent of its loudest.
 constexpr double kTailShare = 0.05;
 constexpr std::size_t kKept = 7;
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    const std::size_t n = v.size();
-    return n % 2 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]);
-}
 
 } // namespace
 

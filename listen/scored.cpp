@@ -84,7 +84,9 @@ ScoredDetector::ScoredDetector(const DetectorParams& params)
           static_cast<int>(std::ceil(kAccentSeconds * params.sampleRate / block_)),
           // By a quarter of a second any note begun on a click has been named.
           static_cast<int>(std::ceil(0.250 * params.sampleRate / block_))),
-      gatePower_(std::pow(10.0, params.gateDb / 10.0)) {}
+      gatePower_(std::pow(10.0, params.gateDb / 10.0)),
+      slackSamples_(static_cast<int64_t>(params.clickSlackMs * params.sampleRate / 1000.0)),
+      clickSamples_(static_cast<int64_t>(params.clickMs * params.sampleRate / 1000.0)) {}
 
 void ScoredDetector::ownClick(int64_t sample, bool accent, int expectedMidi) {
     if (sample < 0) {
@@ -99,9 +101,8 @@ void ScoredDetector::ownClick(int64_t sample, bool accent, int expectedMidi) {
 }
 
 bool ScoredDetector::unknownClickIn(int64_t from, int64_t to) const {
-    const double rate = p_.sampleRate;
-    const auto slack = static_cast<int64_t>(p_.clickSlackMs * rate / 1000.0);
-    const auto length = static_cast<int64_t>(p_.clickMs * rate / 1000.0);
+    const int64_t slack = slackSamples_;
+    const int64_t length = clickSamples_;
     for (const Announced& a : clicks_) {
         if (!ownClicks_.learnt(a.accent) && a.sample - slack < to && a.sample + length > from) {
             return true;
@@ -111,9 +112,8 @@ bool ScoredDetector::unknownClickIn(int64_t from, int64_t to) const {
 }
 
 bool ScoredDetector::nearClick(int64_t sample) const {
-    const double rate = p_.sampleRate;
-    const auto slack = static_cast<int64_t>(p_.clickSlackMs * rate / 1000.0);
-    const auto length = static_cast<int64_t>(p_.clickMs * rate / 1000.0);
+    const int64_t slack = slackSamples_;
+    const int64_t length = clickSamples_;
     for (const Announced& click : clicks_) {
         const int64_t c = click.sample;
         if (sample >= c - slack && sample <= c + length) {
@@ -254,7 +254,7 @@ void ScoredDetector::block(int64_t start, double energy, double residual) {
 void ScoredDetector::name(const DetectedNote& note, double ringingPeriod, bool again,
                           std::vector<DetectedNote>& out) {
     const double rate = p_.sampleRate;
-    const auto slack = static_cast<int64_t>(p_.clickSlackMs * rate / 1000.0);
+    const int64_t slack = slackSamples_;
     for (const Announced& c : clicks_) {
         // Begun while the click sounds, as far as the frames can place it (a note named
         // without a pluck is placed half a window back).
@@ -329,7 +329,7 @@ void ScoredDetector::release(std::vector<DetectedNote>& out) {
         }
         // Still the note decided, with the frames clear of the click.  A note that is a
         // harmonic of the one before repeats at its period too; it is heard by its level.
-        const auto slack = static_cast<int64_t>(p_.clickSlackMs * p_.sampleRate / 1000.0);
+        const int64_t slack = slackSamples_;
         const int64_t span = static_cast<int64_t>(spanBlocks_) * block_;
         const double before = meanEnergy(it->click - slack - span, it->click - slack);
         const double now = meanEnergy(fed_ - span, fed_);

@@ -105,6 +105,8 @@ private:
     int64_t energiesStart_ = 0;
     std::vector<Held> held_;
     double gatePower_;
+    int64_t slackSamples_; // how far a click may lie from where it was announced
+    int64_t clickSamples_; // a click's crack
 };
 
 } // namespace listen
