@@ -335,10 +335,14 @@ inline Performance compose(std::mt19937& random, const ComposeOptions& options) 
         if (next < p.notes.size()) {
             const Note& m = p.notes[next];
             // A note on the same string stops the one before (about half of them); one on
-            // another string rings on.
-            const int64_t ringOn = options.ringMs < 0         ? msSamples(options.ringMs)
-                                   : m.hammer || coin(random) ? 0
-                                                              : msSamples(ring(random));
+            // another string rings on.  The same pitch again is the same string plucked again:
+            // a string sounds one note at a time.
+            int64_t ringOn = options.ringMs < 0         ? msSamples(options.ringMs)
+                             : m.hammer || coin(random) ? 0
+                                                        : msSamples(ring(random));
+            if (m.midi == n.midi) {
+                ringOn = std::min<int64_t>(ringOn, 0);
+            }
             n.off = std::min(m.onset + ringOn, n.onset + 2 * n.period);
         } else {
             n.off = n.onset + onGrid(0.9 * static_cast<double>(n.period));

@@ -73,16 +73,22 @@ public:
     const StringParams& params() const { return p_; }
 
     // The notes mixed into out (which grows as needed).  A hammer-on ends the note sounding
-    // before it (the previous one in the list) at its onset.
+    // before it (the previous one in the list) at its onset; so does the same pitch plucked
+    // again while it sounds, the finger or the pick stopping the string as it plucks it.
     void render(const std::vector<StringNote>& notes, std::vector<float>& out) {
         for (std::size_t i = 0; i < notes.size(); ++i) {
             StringNote n = notes[i];
-            if (i + 1 < notes.size() && notes[i + 1].hammer && !notes[i + 1].ghost) {
-                n.off = std::min(n.off, notes[i + 1].onset);
-                renderNote(n, out, true);
-            } else {
-                renderNote(n, out, false);
+            std::size_t next = i + 1;
+            while (next < notes.size() && notes[next].ghost) {
+                ++next;
             }
+            const bool stopped =
+                !n.ghost && next < notes.size() &&
+                (notes[next].hammer || (notes[next].midi == n.midi && notes[next].onset <= n.off));
+            if (stopped) {
+                n.off = std::min(n.off, notes[next].onset);
+            }
+            renderNote(n, out, stopped);
         }
     }
 

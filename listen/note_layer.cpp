@@ -22,6 +22,8 @@ constexpr double kStopCost = 3.0;   // a pitch to silence
 constexpr double kRepluckRise = 1.26;
 // ... within this many frames more than a note must hold (21 ms).
 constexpr int kRepluckWaitFrames = 4;
+// ... or when its waveform began anew this surely (a re-pluck as soft as the note rings).
+constexpr double kRestarted = 0.5;
 // A move that cannot happen (a note beginning without a pluck): far below anything a lifetime of
 // frames could add up, so no length of steady tone pays for it.
 constexpr double kImpossible = -1e12;
@@ -186,6 +188,21 @@ void NoteLayer::decide(int state, const Step& step, std::vector<LayerNote>& out)
     // own attack still fills the frames and no rise can tell a second pluck from it.
     const bool again =
         plucked && runReported_ && f.pluckSample >= runOnset_ + p_.pluckMemorySamples;
+    // A pluck too soft to raise the energy (the string plucked again no louder than it rang)
+    // still starts the waveform anew: the note is there as soon as that shows.
+    if (state == runState_ && runReported_ && !again && f.restart >= kRestarted &&
+        f.restartSample >= runOnset_ + p_.pluckMemorySamples) {
+        runOnset_ = f.restartSample;
+        runFrames_ = p_.holdFrames;
+        runReplucked_ = false;
+        runPeak_ = periodic;
+        LayerNote note;
+        note.onsetSample = runOnset_;
+        note.midi = p_.lowestMidi + state - 1;
+        note.cents = 100.0 * (pitch - note.midi);
+        note.confidence = salience;
+        out.push_back(note);
+    }
     if (state == runState_ && !again) {
         ++runFrames_;
         if (plucked && !runReported_ && f.pluckSample < runOnset_) {
@@ -197,6 +214,7 @@ void NoteLayer::decide(int state, const Step& step, std::vector<LayerNote>& out)
         runReported_ = false;
         runSalience_ = 0.0;
         runReplucked_ = true;
+        runRestart_ = 0.0;
         // What the ringing pitch had before the pluck: the frames after it hold some of the
         // new attack already.
         runPluckPeriodic_ = history_.empty() ? periodic : history_.front().second;
@@ -245,8 +263,10 @@ void NoteLayer::decide(int state, const Step& step, std::vector<LayerNote>& out)
     const bool settled = 100.0 * (*high - *low) <= kSettledCents;
     runSalience_ += salience;
     runPitch_ = pitch;
+    runRestart_ = std::max(runRestart_, f.restart);
     if (!runReported_ && runFrames_ >= p_.holdFrames && settled) {
-        if (runReplucked_ && periodic < kRepluckRise * runPluckPeriodic_) {
+        if (runReplucked_ && periodic < kRepluckRise * runPluckPeriodic_ &&
+            runRestart_ < kRestarted) {
             // Just after a pluck the frames mix the ringing waveform with the new one, which
             // repeats less clearly than either: the rise may show a few frames later.
             if (runFrames_ < p_.holdFrames + kRepluckWaitFrames) {

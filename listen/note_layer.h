@@ -32,6 +32,10 @@ struct LayerFrame {
     // 0 to 1: how surely a string was plucked since the previous frame, and where.
     double pluck = 0.0;
     int64_t pluckSample = 0;
+    // 0 to 1: how surely the pitch held began its waveform anew since the last pluck (a string
+    // plucked again), beyond what its energy says.
+    double restart = 0.0;
+    int64_t restartSample = 0; // the pluck it counts from
 };
 
 struct LayerNote {
@@ -91,7 +95,8 @@ private:
     // a new note; a note played into the ringing one, a release or a click does not raise it).
     bool runReplucked_ = false;
     double runPluckPeriodic_ = 0.0;
-    double runPeak_ = 0.0; // the held pitch's greatest periodic power
+    double runRestart_ = 0.0; // the surest restart seen since that pluck
+    double runPeak_ = 0.0;    // the held pitch's greatest periodic power
     double lastRunPeak_ = 0.0;
     int beforeState_ = 0;     // the note reported before the one held
     int64_t lastVoiced_ = -1; // the end of the last frame decided as a pitch

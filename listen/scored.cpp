@@ -251,6 +251,59 @@ void ScoredDetector::block(int64_t start, double energy, double residual) {
     }
 }
 
+double ScoredDetector::restarted(std::size_t first, double period) const {
+    // The frame's samples since the pluck (x) against the held note carried on over it (x less
+    // the continuation): the share of x that no scaling of the carried-on note explains is what
+    // the pluck changed.  A string plucked again starts anew at a phase of its own, and that
+    // change repeats at the period; a thump, a click or the release's damping leaves either
+    // the phase or nothing periodic.
+    const std::size_t w = continuation_.size();
+    const std::size_t h = frame_.size();
+    if (first >= w || static_cast<double>(w - first) < 2.0 * period) {
+        return 0.0;
+    }
+    // The latest three periods at most: a pluck is placed to within a period of the lowest
+    // note, and what lies between its place and the string's new start repeats the old note.
+    first = std::max(first, w - std::min(w, static_cast<std::size_t>(3.0 * period)));
+    double xx = 0.0, rr = 0.0, xr = 0.0;
+    for (std::size_t i = first; i < w; ++i) {
+        const double x = frame_[h - w + i];
+        const double r = x - continuation_[i];
+        xx += x * x;
+        rr += r * r;
+        xr += x * r;
+    }
+    if (xx <= 0.0 || rr <= 0.0) {
+        return 0.0;
+    }
+    // A string ringing on only dies away: the carried-on note scaled by 0 to 1 (a phase turned
+    // over is no ringing on).
+    const double gain = std::clamp(xr / rr, 0.0, 1.0);
+    const double changed = std::clamp(1.0 - (2.0 * gain * xr - gain * gain * rr) / xx, 0.0, 1.0);
+    // How the change repeats at the period: its normalised correlation a period on.
+    auto change = [&](double i) {
+        const auto k = static_cast<std::size_t>(std::floor(i));
+        const double f = i - static_cast<double>(k);
+        auto at = [&](std::size_t j) {
+            const double x = frame_[h - w + j];
+            return x - gain * (x - continuation_[j]);
+        };
+        return (1.0 - f) * at(k) + (f > 0.0 && k + 1 < w ? f * at(k + 1) : 0.0);
+    };
+    double ee = 0.0, pp = 0.0, ep = 0.0;
+    for (std::size_t i = first + static_cast<std::size_t>(std::ceil(period)); i < w; ++i) {
+        const double e = change(static_cast<double>(i));
+        const double q = change(static_cast<double>(i) - period);
+        ee += e * e;
+        pp += q * q;
+        ep += e * q;
+    }
+    if (ee <= 0.0 || pp <= 0.0) {
+        return 0.0;
+    }
+    return changed * std::max(0.0, ep / std::sqrt(ee * pp));
+}
+
 void ScoredDetector::name(const DetectedNote& note, double ringingPeriod, bool again,
                           std::vector<DetectedNote>& out) {
     const double rate = p_.sampleRate;
@@ -461,12 +514,14 @@ void ScoredDetector::hop(std::vector<DetectedNote>& out) {
             const int64_t oldest = fed_ - static_cast<int64_t>(h);
             double newPower = 0.0;
             bool whole_ = true;
+            std::size_t first = w;
             for (std::size_t i = 0; i < w; ++i) {
                 const int64_t at = frameStart + static_cast<int64_t>(i);
                 if (at < pluck) {
                     continuation_[i] = 0.0f;
                     continue;
                 }
+                first = std::min(first, i);
                 const double back =
                     std::ceil(static_cast<double>(at - pluck + 1) / period) * period;
                 const double ref = static_cast<double>(at) - back;
@@ -480,6 +535,10 @@ void ScoredDetector::hop(std::vector<DetectedNote>& out) {
                 const double before = (1.0 - f) * frame_[j] + f * frame_[j + 1];
                 continuation_[i] = static_cast<float>(frame_[h - w + i] - before);
                 newPower += static_cast<double>(continuation_[i]) * continuation_[i];
+            }
+            if (whole_) {
+                frame.restart = restarted(first, period);
+                frame.restartSample = pluck;
             }
             const double newShare = newPower / static_cast<double>(w) / (2.0 * evidence.power);
             const double newWeight =

@@ -97,6 +97,9 @@ private:
         bool again;           // that note was this pitch
         double named;         // the energy when it was named
     };
+    // How surely the held note began anew at the last pluck: the continuation_ from its first
+    // sample after the pluck.
+    double restarted(std::size_t first, double period) const;
     // The share of the last window's power that does not repeat at this period.
     double newShare(double period) const;
     // The mean block energy over [from, to) from the blocks kept (-1: not all kept).

@@ -554,33 +554,69 @@ namespace {
 // after the pluck, so what repeats at the pitch need not have risen yet when the note is named.
 // (A1 plucked with a finger still loses one of the four: its energy rises by 3 to 5 dB only.)
 TEST(StringModel, RepeatedNotesAtTempo200AreEachHeard) {
-    for (const strings::Attack attack : {strings::Attack::Finger, strings::Attack::Pick}) {
-        for (const int midi : {43, 46, 53}) {
-            SCOPED_TRACE(testing::Message()
-                         << "midi " << midi << " attack " << static_cast<int>(attack));
-            std::vector<strings::StringNote> notes;
-            for (int k = 0; k < 4; ++k) {
-                strings::StringNote n = plainNote(midi, 0.28);
-                n.onset = static_cast<int64_t>(at(0.5 + 0.3 * k));
-                n.off = n.onset + static_cast<int64_t>(at(0.28));
-                n.attack = attack;
-                notes.push_back(n);
-            }
-            strings::StringModel model({}, 5);
-            const std::vector<float> x = model.render(notes, static_cast<int64_t>(at(2.5)));
-            listen::DetectorParams params;
-            params.model = "scored";
-            listen::NoteDetector detector(params);
-            std::vector<int> heard;
-            for (std::size_t i = 0; i < x.size(); i += 256) {
-                for (const auto& n :
-                     detector.feed(x.data() + i, std::min<std::size_t>(256, x.size() - i))) {
-                    heard.push_back(n.midi);
+    // A re-pluck is heard whether the string was let go before it or rang on into it, and
+    // whether it is louder than the string was ringing or no louder.  A re-pluck no louder is
+    // told by its new phase; G2's soft re-plucks, with this seed's phases, start nearly in step
+    // with the ringing string (what changed is 40 % of the sound, under the half asked for), so
+    // that row leaves G2 out.
+    struct Row {
+        const char* what;
+        bool ringsOn;
+        std::vector<double> velocities;
+        std::vector<int> midis;
+    } rows[] = {
+        {"let go before each", false, {0.8, 0.8, 0.8, 0.8}, {43, 46, 53}},
+        {"ringing into each, no louder than it rang", true, {0.8, 0.65, 0.8, 0.65}, {46, 53}},
+    };
+    for (const Row& row : rows) {
+        for (const strings::Attack attack : {strings::Attack::Finger, strings::Attack::Pick}) {
+            for (const int midi : row.midis) {
+                SCOPED_TRACE(testing::Message() << row.what << ", midi " << midi << " attack "
+                                                << static_cast<int>(attack));
+                std::vector<strings::StringNote> notes;
+                for (std::size_t k = 0; k < row.velocities.size(); ++k) {
+                    strings::StringNote n = plainNote(midi, 0.28);
+                    n.onset = static_cast<int64_t>(at(0.5 + 0.3 * static_cast<double>(k)));
+                    n.off = n.onset + static_cast<int64_t>(at(row.ringsOn ? 0.5 : 0.28));
+                    n.velocity = row.velocities[k];
+                    n.attack = attack;
+                    notes.push_back(n);
                 }
+                strings::StringModel model({}, 5);
+                const std::vector<float> x = model.render(notes, static_cast<int64_t>(at(2.5)));
+                listen::DetectorParams params;
+                params.model = "scored";
+                listen::NoteDetector detector(params);
+                std::vector<int> heard;
+                for (std::size_t i = 0; i < x.size(); i += 256) {
+                    for (const auto& n :
+                         detector.feed(x.data() + i, std::min<std::size_t>(256, x.size() - i))) {
+                        heard.push_back(n.midi);
+                    }
+                }
+                EXPECT_EQ(heard, std::vector<int>(row.velocities.size(), midi));
             }
-            EXPECT_EQ(heard, std::vector<int>(4, midi));
         }
     }
+}
+
+TEST(StringModel, TheSamePitchPluckedAgainStopsTheStringFirst) {
+    // A string sounds one note: plucked again while it rings, what follows is the new pluck
+    // alone within a few milliseconds, not the two summed.
+    strings::StringNote first = plainNote(45, 1.0), again = plainNote(45, 1.0);
+    again.onset = static_cast<int64_t>(at(0.3));
+    again.off = static_cast<int64_t>(at(1.3));
+    strings::StringModel both({}, 3), alone({}, 3);
+    const std::vector<float> x = both.render({first, again}, static_cast<int64_t>(at(1.5)));
+    strings::StringNote silent = first;
+    silent.velocity = 0.0;
+    const std::vector<float> y = alone.render({silent, again}, static_cast<int64_t>(at(1.5)));
+    std::vector<float> diff(x.size());
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        diff[i] = x[i] - y[i];
+    }
+    EXPECT_GT(corpus::rmsOf(diff, at(0.2), at(0.3)), 0.5 * corpus::rmsOf(y, at(0.35), at(0.45)));
+    EXPECT_LT(corpus::rmsOf(diff, at(0.33), at(0.45)), 0.01 * corpus::rmsOf(y, at(0.33), at(0.45)));
 }
 
 } // namespace
