@@ -325,12 +325,16 @@ bool Store::isClefworks(bool& corrupt) {
     };
     int applicationId = 0;
     int version = 0;
-    if (!number(QStringLiteral("PRAGMA application_id"), applicationId) ||
-        !number(QStringLiteral("PRAGMA user_version"), version)) {
-        return false;
-    }
     QStringList tables;
-    {
+    // The three are read in one transaction, so that they come from one state of the file:
+    // read one by one, another Clefwork making the same new file could commit its schema in
+    // between, and its tables without its version would look like another program's file.
+    const bool snapshot = db.transaction();
+    const bool read = [&] {
+        if (!number(QStringLiteral("PRAGMA application_id"), applicationId) ||
+            !number(QStringLiteral("PRAGMA user_version"), version)) {
+            return false;
+        }
         QSqlQuery q(db);
         if (!q.exec(QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table' AND "
                                    "name NOT LIKE 'sqlite!_%' ESCAPE '!'"))) {
@@ -341,6 +345,13 @@ bool Store::isClefworks(bool& corrupt) {
         while (q.next()) {
             tables << q.value(0).toString();
         }
+        return true;
+    }();
+    if (snapshot) {
+        db.rollback(); // nothing was written
+    }
+    if (!read) {
+        return false;
     }
     const bool ourId = applicationId == kApplicationId;
     const bool ourTables =
