@@ -193,6 +193,8 @@ void NoteLayer::decide(int state, const Step& step, std::vector<LayerNote>& out)
     if (state == runState_ && runReported_ && !again && f.restart >= kRestarted &&
         f.restartSample >= runOnset_ + p_.pluckMemorySamples) {
         runOnset_ = f.restartSample;
+        reportedState_ = state;
+        reportedOnset_ = runOnset_;
         runFrames_ = p_.holdFrames;
         runReplucked_ = false;
         runPeak_ = periodic;
@@ -276,6 +278,13 @@ void NoteLayer::decide(int state, const Step& step, std::vector<LayerNote>& out)
             return; // the ringing note goes on
         }
         runReported_ = true;
+        // One pluck is one note: the pitch named from it once already, come back after a few
+        // frames of another that did not hold (a note under it showing through), goes on.
+        if (state == reportedState_ && runOnset_ == reportedOnset_) {
+            return;
+        }
+        reportedState_ = state;
+        reportedOnset_ = runOnset_;
         LayerNote note;
         note.onsetSample = runOnset_;
         note.midi = p_.lowestMidi + state - 1;

@@ -98,7 +98,9 @@ private:
     double runRestart_ = 0.0; // the surest restart seen since that pluck
     double runPeak_ = 0.0;    // the held pitch's greatest periodic power
     double lastRunPeak_ = 0.0;
-    int beforeState_ = 0;     // the note reported before the one held
+    int beforeState_ = 0;   // the note reported before the one held
+    int reportedState_ = 0; // the last note reported, and its onset
+    int64_t reportedOnset_ = -1;
     int64_t lastVoiced_ = -1; // the end of the last frame decided as a pitch
     // Whether a pitch may begin without a pluck at a frame ending here: only as a change from a
     // note held within the pluck memory.

@@ -30,6 +30,11 @@ constexpr double kSureNewShare = 0.2;
 // stiffness, a sample's loop) adds nothing.
 constexpr double kAddsEnergy = 1.05;
 
+// The note last named still rings, when the layer has left it, while the frame repeats at its
+// period this much (the normalised difference there is about its share of the power, less
+// what the newer note takes away): a tenth.  A note let go falls under it within a few tens
+// of milliseconds, and its period then only misleads the frame taken less it.
+constexpr double kStillRings = 0.1;
 // A click's own sound is over within 60 ms; the accent's bass drum thumps for 150.
 constexpr double kClickSeconds = 0.060;
 constexpr double kAccentSeconds = 0.150;
@@ -251,6 +256,22 @@ void ScoredDetector::block(int64_t start, double energy, double residual) {
     }
 }
 
+double ScoredDetector::takeOut(double period, double power) {
+    const std::size_t h = frame_.size();
+    const std::size_t w = residual_.size();
+    const auto whole = static_cast<std::size_t>(period);
+    const double part = period - static_cast<double>(whole);
+    double left = 0.0;
+    for (std::size_t i = 0; i < w; ++i) {
+        const std::size_t at = h - w + i;
+        const double before = (1.0 - part) * frame_[at - whole] + part * frame_[at - whole - 1];
+        residual_[i] = static_cast<float>(frame_[at] - before);
+        left += static_cast<double>(residual_[i]) * residual_[i];
+    }
+    // The difference doubles the power of what does not repeat at the period.
+    return left / static_cast<double>(w) / (2.0 * power);
+}
+
 double ScoredDetector::restarted(std::size_t first, double period) const {
     // The frame's samples since the pluck (x) against the held note carried on over it (x less
     // the continuation): the share of x that no scaling of the carried-on note explains is what
@@ -444,6 +465,23 @@ void ScoredDetector::hop(std::vector<DetectedNote>& out) {
     const float* last = frame_.data() + (h - w);
     const FrameEvidence evidence = analyser_.analyse(last);
     levelDb_ = evidence.power > 1e-12 ? 10.0 * std::log10(evidence.power) : -120.0;
+    // The note that rings: the one the layer holds, or else the one last named while the frame
+    // still repeats at its period (the layer may leave it for silence, or for a note in the
+    // making, some frames before that note settles): what is new beside it is what sounds
+    // beside it until it has died away.
+    const double beforeRepeats = beforePeriod_ > 0.0 ? analyser_.nsdfAt(beforePeriod_) : 0.0;
+    int ringing = layer_.currentMidi();
+    double ringingPeriod =
+        ringing != 0 ? p_.sampleRate / midiToHz(ringing + layer_.currentCents() / 100.0) : 0.0;
+    if (ringing == lastMidi_ && ringing != 0) {
+        lastHeldSample_ = fed_;
+    }
+    if (ringing == 0 && lastMidi_ != 0 && lastPeriod_ > 0.0 &&
+        fed_ - lastHeldSample_ <= 2 * static_cast<int64_t>(analyser_.window()) &&
+        analyser_.nsdfAt(lastPeriod_) >= kStillRings) {
+        ringing = lastMidi_;
+        ringingPeriod = lastPeriod_;
+    }
 
     const int pitches = p_.highestMidi - p_.lowestMidi + 1;
     LayerFrame frame;
@@ -468,9 +506,14 @@ void ScoredDetector::hop(std::vector<DetectedNote>& out) {
     // Without a new pluck since the held note began, the note before it, still ringing, is no
     // new note beside it.
     const int held = layer_.currentMidi();
+    const std::vector<double> wholeFrame = frame.salience; // the whole frame's own evidence
     if (held != 0 && held != heldNow_) {
         heldBefore_ = heldNow_;
+        beforePeriod_ = nowPeriod_;
         heldNow_ = held;
+    }
+    if (held == heldNow_ && held != 0) {
+        nowPeriod_ = p_.sampleRate / midiToHz(held + layer_.currentCents() / 100.0);
     }
     // The residual's envelope follows the held note; a new one (or none) starts it again.
     const double heldPeriod =
@@ -490,24 +533,14 @@ void ScoredDetector::hop(std::vector<DetectedNote>& out) {
     }
     heldMidi_ = held;
     const bool newPluck = lastPluckSample_ > layer_.currentOnset() + static_cast<int64_t>(w) / 2;
-    if (held != 0 && evidence.power > 0.0) {
-        const double period = p_.sampleRate / midiToHz(held + layer_.currentCents() / 100.0);
-        const auto whole = static_cast<std::size_t>(period);
-        const double part = period - static_cast<double>(whole);
-        double power = 0.0;
-        for (std::size_t i = 0; i < w; ++i) {
-            const std::size_t at = h - w + i;
-            const double before = (1.0 - part) * frame_[at - whole] + part * frame_[at - whole - 1];
-            residual_[i] = static_cast<float>(frame_[at] - before);
-            power += static_cast<double>(residual_[i]) * residual_[i];
-        }
-        // The difference doubles the power of what does not repeat at the period.
-        const double share = power / static_cast<double>(w) / (2.0 * evidence.power);
+    if (ringing != 0 && evidence.power > 0.0) {
+        const double period = ringingPeriod;
+        const double share = takeOut(period, evidence.power);
         const double weight =
             std::clamp((share - kNewShare) / (kSureNewShare - kNewShare), 0.0, 1.0);
-        // After a new pluck, the frame less the held note as it rang before the pluck, carried
-        // on period by period: a new note that is a harmonic of the held one (E4 over a ringing
-        // E1 is its eighth) repeats at the held period too and cancels above, not here.
+        // After a new pluck, the frame less the ringing note as it rang before the pluck, carried
+        // on period by period: a new note that is a harmonic of the ringing one (E4 over a ringing
+        // E1 is its eighth) repeats at the ringing period too and cancels above, not here.
         const int64_t frameStart = fed_ - static_cast<int64_t>(w);
         const int64_t pluck = lastPluckSample_;
         if (pluck > frameStart - static_cast<int64_t>(w) && pluck < fed_) {
@@ -546,15 +579,16 @@ void ScoredDetector::hop(std::vector<DetectedNote>& out) {
             if (whole_ && newWeight > 0.0) {
                 const FrameEvidence added = analyser_.analyse(continuation_.data());
                 // The note heard is the one just begun: where what is new is another pitch, the
-                // held one still ringing under it is no longer the note.
+                // one ringing under it is no longer the note.
                 const PitchCandidate* top = added.bestCandidate();
-                const auto heldIndex = static_cast<std::size_t>(held - p_.lowestMidi);
-                if (top && std::lround(top->midi) != held && heldIndex < frame.salience.size()) {
-                    frame.salience[heldIndex] *= 1.0 - newWeight * top->clarity;
+                const auto ringingIndex = static_cast<std::size_t>(ringing - p_.lowestMidi);
+                if (top && std::lround(top->midi) != ringing &&
+                    ringingIndex < frame.salience.size()) {
+                    frame.salience[ringingIndex] *= 1.0 - newWeight * top->clarity;
                 }
                 for (const PitchCandidate& c : added.candidates) {
                     const int midi = static_cast<int>(std::lround(c.midi));
-                    if (midi < p_.lowestMidi || midi > p_.highestMidi || midi == held) {
+                    if (midi < p_.lowestMidi || midi > p_.highestMidi || midi == ringing) {
                         continue;
                     }
                     const auto i = static_cast<std::size_t>(midi - p_.lowestMidi);
@@ -570,15 +604,56 @@ void ScoredDetector::hop(std::vector<DetectedNote>& out) {
         }
         if (weight > 0.0) {
             const FrameEvidence beside = analyser_.analyse(residual_.data());
+            // Two notes together repeat, nearly, at a period that is neither's: A1 and D#4 at
+            // six D#4 periods, which A1 nearly repeats at too (G#1).  A pitch of the whole frame
+            // is a note beside the ringing one only as far as what is new beside it has that
+            // pitch as its own note too.
+            std::vector<double> besideSalience(frame.salience.size(), 0.0);
+            for (const PitchCandidate& c : beside.candidates) {
+                const long at = std::lround(c.midi) - p_.lowestMidi;
+                if (at >= 0 && at < static_cast<long>(besideSalience.size())) {
+                    auto& v = besideSalience[static_cast<std::size_t>(at)];
+                    v = std::max(v, c.clarity * std::clamp(c.own / kOwnShare, 0.0, 1.0));
+                }
+            }
+            for (std::size_t i = 0; i < frame.salience.size(); ++i) {
+                const int midi = p_.lowestMidi + static_cast<int>(i);
+                if (midi != ringing && wholeFrame[i] > 0.0 && frame.salience[i] == wholeFrame[i]) {
+                    frame.salience[i] = (1.0 - weight) * wholeFrame[i] +
+                                        weight * std::min(wholeFrame[i], besideSalience[i]);
+                }
+            }
             for (const PitchCandidate& c : beside.candidates) {
                 const int midi = static_cast<int>(std::lround(c.midi));
-                if (midi < p_.lowestMidi || midi > p_.highestMidi || midi == held ||
+                if (midi < p_.lowestMidi || midi > p_.highestMidi || midi == ringing ||
                     (midi == heldBefore_ && !newPluck)) {
                     continue;
                 }
                 const auto i = static_cast<std::size_t>(midi - p_.lowestMidi);
                 const double value = weight * c.clarity * std::clamp(c.own / kOwnShare, 0.0, 1.0);
                 if (value > frame.salience[i]) {
+                    frame.salience[i] = value;
+                    frame.pitch[i] = c.midi;
+                    frame.periodic[i] = evidence.power * share * std::max(c.clarity, 0.0);
+                }
+            }
+        }
+    }
+    // The held note over the one before it, still ringing: a low note makes a higher one's
+    // waveform look like a multiple of a longer period, so the held note's own evidence is
+    // also taken from the frame less the note under it, where the whole frame has it unclear.
+    const auto heldAt = static_cast<std::size_t>(std::max(0, held - p_.lowestMidi));
+    if (held != 0 && heldBefore_ != 0 && heldBefore_ != held && beforePeriod_ > 0.0 &&
+        beforeRepeats >= kStillRings && evidence.power > 0.0 && heldAt < frame.salience.size() &&
+        frame.salience[heldAt] < kNoiseClarity) {
+        const double share = takeOut(beforePeriod_, evidence.power);
+        const double weight =
+            std::clamp((share - kNewShare) / (kSureNewShare - kNewShare), 0.0, 1.0);
+        const auto i = static_cast<std::size_t>(held - p_.lowestMidi);
+        if (weight > 0.0 && i < frame.salience.size()) {
+            for (const PitchCandidate& c : analyser_.analyse(residual_.data()).candidates) {
+                const double value = weight * c.clarity * std::clamp(c.own / kOwnShare, 0.0, 1.0);
+                if (std::lround(c.midi) == held && value > frame.salience[i]) {
                     frame.salience[i] = value;
                     frame.pitch[i] = c.midi;
                     frame.periodic[i] = evidence.power * share * std::max(c.clarity, 0.0);

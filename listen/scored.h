@@ -61,6 +61,8 @@ private:
     int64_t lastPluckSample_ = -1;
     int heldNow_ = 0; // the note held, and the one held before it
     int heldBefore_ = 0;
+    double nowPeriod_ = 0.0; // their periods (samples)
+    double beforePeriod_ = 0.0;
     int64_t fed_ = 0;
     int sinceHop_ = 0;
     double blockEnergy_ = 0.0;
@@ -70,6 +72,7 @@ private:
     double heldPeriod_ = 0.0;             // samples; 0: no note held
     double lastPeriod_ = 0.0;             // the last note reported: its period (samples) and pitch
     int lastMidi_ = 0;
+    int64_t lastHeldSample_ = 0; // when the layer last held that note
     int64_t heldOnset_ = 0;
     int heldMidi_ = 0;
     double blockResidual_ = 0.0;
@@ -97,6 +100,9 @@ private:
         bool again;           // that note was this pitch
         double named;         // the energy when it was named
     };
+    // residual_ = the frame less itself a period earlier; returns the share of the frame's
+    // power that does not repeat at the period.
+    double takeOut(double period, double power);
     // How surely the held note began anew at the last pluck: the continuation_ from its first
     // sample after the pluck.
     double restarted(std::size_t first, double period) const;

@@ -600,6 +600,42 @@ TEST(StringModel, RepeatedNotesAtTempo200AreEachHeard) {
     }
 }
 
+TEST(StringModel, ANoteLetRingUnderTheNextIsNoThirdNote) {
+    // A low note let ring under a higher one: together they nearly repeat at a period that is
+    // neither's (A1 and D#4 at six D#4 periods, which is G#1), and the whole frame names that
+    // once the layer leaves the low note.  What is heard is the two notes played.
+    struct Row {
+        int ringing, next;
+        strings::Attack attack;
+    } rows[] = {
+        {33, 63, strings::Attack::Finger}, {33, 63, strings::Attack::Pick},
+        {28, 55, strings::Attack::Finger}, {31, 57, strings::Attack::Pick},
+        {36, 62, strings::Attack::Finger}, {40, 59, strings::Attack::Finger},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::Message() << row.ringing << " under " << row.next << " attack "
+                                        << static_cast<int>(row.attack));
+        strings::StringNote low = plainNote(row.ringing, 1.4), high = plainNote(row.next, 0.8);
+        low.attack = high.attack = row.attack;
+        low.onset = static_cast<int64_t>(at(0.2));
+        high.onset = static_cast<int64_t>(at(0.6));
+        high.off = static_cast<int64_t>(at(1.4));
+        strings::StringModel model({}, 9);
+        const std::vector<float> x = model.render({low, high}, static_cast<int64_t>(at(2.0)));
+        listen::DetectorParams params;
+        params.model = "scored";
+        listen::NoteDetector detector(params);
+        std::vector<int> heard;
+        for (std::size_t i = 0; i < x.size(); i += 256) {
+            for (const auto& n :
+                 detector.feed(x.data() + i, std::min<std::size_t>(256, x.size() - i))) {
+                heard.push_back(n.midi);
+            }
+        }
+        EXPECT_EQ(heard, (std::vector<int>{row.ringing, row.next}));
+    }
+}
+
 TEST(StringModel, TheSamePitchPluckedAgainStopsTheStringFirst) {
     // A string sounds one note: plucked again while it rings, what follows is the new pluck
     // alone within a few milliseconds, not the two summed.
