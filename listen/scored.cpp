@@ -54,6 +54,17 @@ constexpr double kFresh = 0.1;
 // holds nothing up (the input does not hear the metronome).
 constexpr double kAudible = 0.03;
 
+// How surely a candidate is its own note, from the share of its energy in harmonics that are
+// no multiple of any prime (frames.h): a plucked string's odd harmonics hold a fifth or more of
+// it, an acoustic bass's somewhat less, so 15 % counts fully.  Under that, the candidate counts
+// in proportion: a multiple of a note's period shows a few per cent there where another note
+// sounds beside it (E1 under a B2 with an A1 dying away), which a threshold at kOwnShare let
+// through whole.
+constexpr double kSureOwn = 0.15;
+double ownWeight(double own) {
+    return std::clamp(own / kSureOwn, 0.0, 1.0);
+}
+
 NoteLayerParams layerParams(const DetectorParams& p, int hop, int64_t window) {
     NoteLayerParams lp;
     lp.lowestMidi = p.lowestMidi;
@@ -495,7 +506,7 @@ void ScoredDetector::hop(std::vector<DetectedNote>& out) {
             continue;
         }
         const auto i = static_cast<std::size_t>(midi - p_.lowestMidi);
-        const double value = c.clarity * std::clamp(c.own / kOwnShare, 0.0, 1.0);
+        const double value = c.clarity * ownWeight(c.own);
         if (value > frame.salience[i]) {
             frame.salience[i] = value;
             frame.pitch[i] = c.midi;
@@ -592,8 +603,7 @@ void ScoredDetector::hop(std::vector<DetectedNote>& out) {
                         continue;
                     }
                     const auto i = static_cast<std::size_t>(midi - p_.lowestMidi);
-                    const double value =
-                        newWeight * c.clarity * std::clamp(c.own / kOwnShare, 0.0, 1.0);
+                    const double value = newWeight * c.clarity * ownWeight(c.own);
                     if (value > frame.salience[i]) {
                         frame.salience[i] = value;
                         frame.pitch[i] = c.midi;
@@ -613,7 +623,7 @@ void ScoredDetector::hop(std::vector<DetectedNote>& out) {
                 const long at = std::lround(c.midi) - p_.lowestMidi;
                 if (at >= 0 && at < static_cast<long>(besideSalience.size())) {
                     auto& v = besideSalience[static_cast<std::size_t>(at)];
-                    v = std::max(v, c.clarity * std::clamp(c.own / kOwnShare, 0.0, 1.0));
+                    v = std::max(v, c.clarity * ownWeight(c.own));
                 }
             }
             for (std::size_t i = 0; i < frame.salience.size(); ++i) {
@@ -630,7 +640,7 @@ void ScoredDetector::hop(std::vector<DetectedNote>& out) {
                     continue;
                 }
                 const auto i = static_cast<std::size_t>(midi - p_.lowestMidi);
-                const double value = weight * c.clarity * std::clamp(c.own / kOwnShare, 0.0, 1.0);
+                const double value = weight * c.clarity * ownWeight(c.own);
                 if (value > frame.salience[i]) {
                     frame.salience[i] = value;
                     frame.pitch[i] = c.midi;
@@ -652,7 +662,7 @@ void ScoredDetector::hop(std::vector<DetectedNote>& out) {
         const auto i = static_cast<std::size_t>(held - p_.lowestMidi);
         if (weight > 0.0 && i < frame.salience.size()) {
             for (const PitchCandidate& c : analyser_.analyse(residual_.data()).candidates) {
-                const double value = weight * c.clarity * std::clamp(c.own / kOwnShare, 0.0, 1.0);
+                const double value = weight * c.clarity * ownWeight(c.own);
                 if (std::lround(c.midi) == held && value > frame.salience[i]) {
                     frame.salience[i] = value;
                     frame.pitch[i] = c.midi;

@@ -611,6 +611,8 @@ TEST(StringModel, ANoteLetRingUnderTheNextIsNoThirdNote) {
         {33, 63, strings::Attack::Finger}, {33, 63, strings::Attack::Pick},
         {28, 55, strings::Attack::Finger}, {31, 57, strings::Attack::Pick},
         {36, 62, strings::Attack::Finger}, {40, 59, strings::Attack::Finger},
+        {33, 59, strings::Attack::Finger}, {28, 47, strings::Attack::Pick},
+        {29, 52, strings::Attack::Finger}, {35, 54, strings::Attack::Pick},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(testing::Message() << row.ringing << " under " << row.next << " attack "
