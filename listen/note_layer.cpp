@@ -133,6 +133,15 @@ std::vector<LayerNote> NoteLayer::push(const LayerFrame& frame) {
     return out;
 }
 
+LayerNote NoteLayer::note(int state, double pitch, double confidence) const {
+    LayerNote n;
+    n.onsetSample = runOnset_;
+    n.midi = p_.lowestMidi + state - 1;
+    n.cents = 100.0 * (pitch - n.midi);
+    n.confidence = confidence;
+    return n;
+}
+
 void NoteLayer::decide(int state, const Step& step, std::vector<LayerNote>& out) {
     const LayerFrame& f = step.frame;
     // The strongest pluck within the memory before this frame's end, among those seen so far
@@ -198,12 +207,7 @@ void NoteLayer::decide(int state, const Step& step, std::vector<LayerNote>& out)
         runFrames_ = p_.holdFrames;
         runReplucked_ = false;
         runPeak_ = periodic;
-        LayerNote note;
-        note.onsetSample = runOnset_;
-        note.midi = p_.lowestMidi + state - 1;
-        note.cents = 100.0 * (pitch - note.midi);
-        note.confidence = salience;
-        out.push_back(note);
+        out.push_back(note(state, pitch, salience));
     }
     if (state == runState_ && !again) {
         ++runFrames_;
@@ -285,12 +289,7 @@ void NoteLayer::decide(int state, const Step& step, std::vector<LayerNote>& out)
         }
         reportedState_ = state;
         reportedOnset_ = runOnset_;
-        LayerNote note;
-        note.onsetSample = runOnset_;
-        note.midi = p_.lowestMidi + state - 1;
-        note.cents = 100.0 * (runPitch_ - note.midi);
-        note.confidence = runSalience_ / runFrames_;
-        out.push_back(note);
+        out.push_back(note(state, runPitch_, runSalience_ / runFrames_));
     }
     if (runReported_) {
         currentMidi_ = p_.lowestMidi + state - 1;

@@ -79,6 +79,8 @@ private:
         LayerFrame frame;
     };
     void decide(int state, const Step& step, std::vector<LayerNote>& out);
+    // The note of this state begun at the run's onset.
+    LayerNote note(int state, double pitch, double confidence) const;
 
     NoteLayerParams p_;
     int pitches_;

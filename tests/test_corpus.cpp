@@ -553,6 +553,21 @@ namespace {
 // names each pluck.  A re-plucked string's frames mix the ringing waveform with the new one just
 // after the pluck, so what repeats at the pitch need not have risen yet when the note is named.
 // (A1 plucked with a finger still loses one of the four: its energy rises by 3 to 5 dB only.)
+// The notes the scored model names in x, fed in blocks of 256 as the listener does.
+std::vector<int> scoredNotes(const std::vector<float>& x) {
+    listen::DetectorParams params;
+    params.model = "scored";
+    listen::NoteDetector detector(params);
+    std::vector<int> heard;
+    for (std::size_t i = 0; i < x.size(); i += 256) {
+        for (const auto& n :
+             detector.feed(x.data() + i, std::min<std::size_t>(256, x.size() - i))) {
+            heard.push_back(n.midi);
+        }
+    }
+    return heard;
+}
+
 TEST(StringModel, RepeatedNotesAtTempo200AreEachHeard) {
     // A re-pluck is heard whether the string was let go before it or rang on into it, and
     // whether it is louder than the string was ringing or no louder.  A re-pluck no louder is
@@ -584,17 +599,7 @@ TEST(StringModel, RepeatedNotesAtTempo200AreEachHeard) {
                 }
                 strings::StringModel model({}, 5);
                 const std::vector<float> x = model.render(notes, static_cast<int64_t>(at(2.5)));
-                listen::DetectorParams params;
-                params.model = "scored";
-                listen::NoteDetector detector(params);
-                std::vector<int> heard;
-                for (std::size_t i = 0; i < x.size(); i += 256) {
-                    for (const auto& n :
-                         detector.feed(x.data() + i, std::min<std::size_t>(256, x.size() - i))) {
-                        heard.push_back(n.midi);
-                    }
-                }
-                EXPECT_EQ(heard, std::vector<int>(row.velocities.size(), midi));
+                EXPECT_EQ(scoredNotes(x), std::vector<int>(row.velocities.size(), midi));
             }
         }
     }
@@ -624,17 +629,7 @@ TEST(StringModel, ANoteLetRingUnderTheNextIsNoThirdNote) {
         high.off = static_cast<int64_t>(at(1.4));
         strings::StringModel model({}, 9);
         const std::vector<float> x = model.render({low, high}, static_cast<int64_t>(at(2.0)));
-        listen::DetectorParams params;
-        params.model = "scored";
-        listen::NoteDetector detector(params);
-        std::vector<int> heard;
-        for (std::size_t i = 0; i < x.size(); i += 256) {
-            for (const auto& n :
-                 detector.feed(x.data() + i, std::min<std::size_t>(256, x.size() - i))) {
-                heard.push_back(n.midi);
-            }
-        }
-        EXPECT_EQ(heard, (std::vector<int>{row.ringing, row.next}));
+        EXPECT_EQ(scoredNotes(x), (std::vector<int>{row.ringing, row.next}));
     }
 }
 
