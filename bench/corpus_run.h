@@ -388,7 +388,7 @@ inline Tally tallyOf(const Performance& p, const Judged& j, bool verbose) {
 }
 
 inline const char* modelName() {
-    return listen::DetectorParams::defaultModel() == "scored" ? "scored" : "rules";
+    return listen::DetectorParams::defaultModel() == "rules" ? "rules" : "scored";
 }
 
 inline bool selected(const Options& o, const std::string& name) {

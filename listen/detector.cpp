@@ -49,7 +49,7 @@ int windowFor(int sampleRate) {
 
 std::string DetectorParams::defaultModel() {
     const char* model = std::getenv("CLEFWORK_DETECTOR");
-    return model ? model : "";
+    return model && *model ? model : "scored";
 }
 
 DetectorParams DetectorParams::forRate(int sampleRate) {
@@ -1055,7 +1055,9 @@ struct NoteDetector::Impl {
 };
 
 NoteDetector::NoteDetector(const DetectorParams& params) : impl_(std::make_unique<Impl>(params)) {
-    if (params.model == "scored") {
+    // A rate or parameters the analysis cannot use leave the detector inert (it still counts
+    // samples and the level) whichever model was asked for.
+    if (params.model != "rules" && impl_->usable) {
         scored_ = std::make_unique<ScoredDetector>(impl_->p);
     }
 }

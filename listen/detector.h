@@ -66,8 +66,9 @@ struct DetectorParams {
     double clickSlackMs = 10.0;
     int lowestMidi = 28;
     int highestMidi = 68;
-    // "scored": the scored note model (listen/scored.h) in place of the rules below; "" or
-    // anything else: the rules.  CLEFWORK_DETECTOR in the environment chooses the default.
+    // "rules": the rules below, kept for comparison; anything else: the scored note model
+    // (listen/scored.h), which reads only the rate, the gate, the click times and the range.
+    // CLEFWORK_DETECTOR in the environment chooses the default ("scored" when unset).
     std::string model = defaultModel();
     static std::string defaultModel();
 

@@ -157,6 +157,18 @@ void NoteLayer::decide(int state, const Step& step, std::vector<LayerNote>& out)
             pluckStrength = k.strength;
         }
     }
+    // A weaker rise within a window after a stronger one no note has taken is that pluck's own
+    // swell (an acoustic bass's body speaking after its string): the note begins at the first.
+    if (pluckAt >= 0) {
+        for (const Pluck& k : plucks_) {
+            if (k.sample < pluckAt && k.sample >= pluckAt - p_.pluckMemorySamples / 2 &&
+                k.sample > reportedOnset_ && k.strength >= pluckStrength) {
+                pluckAt = k.sample;
+                pluckStrength = k.strength;
+                break;
+            }
+        }
+    }
     const auto index = static_cast<std::size_t>(state - 1);
     const bool plucked = f.pluck >= kPlucked;
     if (state == 0) {

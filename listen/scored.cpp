@@ -61,6 +61,10 @@ constexpr double kAudible = 0.03;
 // sounds beside it (E1 under a B2 with an A1 dying away), which a threshold at kOwnShare let
 // through whole.
 constexpr double kSureOwn = 0.15;
+// Where a pluck is heard to begin: the first block of its rise whose energy over what rang
+// before reaches a hundredth of the most it adds (a tenth of the amplitude).  A sample that
+// takes a while to speak begins there, not at its first faint sample.
+constexpr double kHeard = 0.01;
 double ownWeight(double own) {
     return std::clamp(own / kSureOwn, 0.0, 1.0);
 }
@@ -256,10 +260,11 @@ void ScoredDetector::block(int64_t start, double energy, double residual) {
     } else if (rising_ > 0.0 &&
                (riseDb < risingDb_ - kPluckRiseDb / 2 ||
                 boundary - risingSample_ >= static_cast<int64_t>(spanBlocks_) * block_)) {
-        lastPluckSample_ = risingSample_;
+        const int64_t heard = heardFrom(risingSample_);
+        lastPluckSample_ = heard;
         if (rising_ > hopPluck_) {
             hopPluck_ = rising_;
-            hopPluckSample_ = risingSample_;
+            hopPluckSample_ = heard;
         }
         rising_ = 0.0;
         risingDb_ = 0.0;
@@ -388,6 +393,31 @@ double ScoredDetector::newShare(double period) const {
         residual += (ring_[at] - before) * (ring_[at] - before);
     }
     return residual / std::max(2.0 * power, 1e-30);
+}
+
+int64_t ScoredDetector::heardFrom(int64_t boundary) const {
+    const auto span = static_cast<int64_t>(spanBlocks_) * block_;
+    const double before = meanEnergy(boundary - span, boundary);
+    if (before < 0.0 || boundary < energiesStart_) {
+        return boundary;
+    }
+    const auto first = static_cast<std::size_t>((boundary - energiesStart_) / block_);
+    const std::size_t last = std::min(first + 2 * spanBlocks_, energies_.size());
+    double added = 0.0;
+    for (std::size_t i = first; i < last; ++i) {
+        added = std::max(added, energies_[i] - before);
+    }
+    // A rise of less than 6 dB over what rang (a string plucked again, a note played into a
+    // louder one) is placed by the rise itself.
+    if (added < 3.0 * before) {
+        return boundary;
+    }
+    for (std::size_t i = first; i < last; ++i) {
+        if (energies_[i] - before >= kHeard * added) {
+            return energiesStart_ + static_cast<int64_t>(i) * block_;
+        }
+    }
+    return boundary;
 }
 
 double ScoredDetector::meanEnergy(int64_t from, int64_t to) const {

@@ -1,6 +1,6 @@
 // The scored note model: the stages of frames.h and note_layer.h put together over a stream.
 // Samples in (any block size), notes out with their onset's sample position.  NoteDetector runs
-// it when its parameters ask for the "scored" model.
+// it unless its parameters ask for the "rules" model.
 #pragma once
 
 #include "layers/listen.h"
@@ -110,6 +110,8 @@ private:
     double newShare(double period) const;
     // The mean block energy over [from, to) from the blocks kept (-1: not all kept).
     double meanEnergy(int64_t from, int64_t to) const;
+    // Where the rise whose period begins at boundary is heard to begin (the attack).
+    int64_t heardFrom(int64_t boundary) const;
     std::deque<double> energies_; // the last blocks' mean squares, the first at energiesStart_
     int64_t energiesStart_ = 0;
     std::vector<Held> held_;
