@@ -1,11 +1,10 @@
 // The note detector against rendered bass notes: every pitch from E1 (28) to G#4 (68), both
 // Debian soundfonts, fingered and picked bass, three velocities, single ringing notes and four
 // notes repeated at tempo 200, clean, with white noise at 20 dB SNR and with metronome clicks at
-// -10 dB.  Each aubio pitch method with the detector's tuning, and the stock `aubionotes` of
-// aubio-tools on the same WAV files.  Prints tables as it goes; asserts nothing.
-//   bench_detect [--quick] [--methods yin,yinfft,...] [--no-baseline] [--decision MS]
-//                [--onset METHOD] [--threshold T] [--tolerance T] [--verbose]
-//                [--minioi MS] [--pitch MIDI] [--soundfont NAME-PART] [--mix NAME-PART]
+// -10 dB.  The detector, and the stock `aubionotes` of aubio-tools on the same WAV files.
+// Prints tables as it goes; asserts nothing.
+//   bench_detect [--quick] [--no-baseline] [--verbose] [--pitch MIDI] [--soundfont NAME-PART]
+//                [--mix NAME-PART]
 //                [--no-announce] (the metronome's clicks not announced to the detector)
 //   bench_detect --corpus [--seed N] [--beats N] [--minutes M] [--condition NAME-PART]
 //                [--peer basic-pitch]
@@ -25,7 +24,6 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -230,18 +228,6 @@ void merge(Score& into, const Score& s) {
     into.repeatedAllFound += s.repeatedAllFound;
 }
 
-std::vector<std::string> split(const std::string& text) {
-    std::vector<std::string> parts;
-    std::stringstream in(text);
-    std::string part;
-    while (std::getline(in, part, ',')) {
-        if (!part.empty()) {
-            parts.push_back(part);
-        }
-    }
-    return parts;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -253,8 +239,8 @@ int main(int argc, char** argv) {
     bool quick = false, baseline = true, verbose = false, announce = true;
     int only = 0;
     std::string onlyFont, onlyMix;
-    std::vector<std::string> methods = {"yin", "yinfast", "yinfft", "mcomb"};
-    listen::DetectorParams tuning;
+    const std::vector<std::string> methods = {"scored"};
+    const listen::DetectorParams tuning;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool more = i + 1 < argc;
@@ -270,22 +256,10 @@ int main(int argc, char** argv) {
             only = std::atoi(argv[++i]);
         } else if (arg == "--soundfont" && more) {
             onlyFont = argv[++i];
-        } else if (arg == "--methods" && more) {
-            methods = split(argv[++i]);
-        } else if (arg == "--decision" && more) {
-            tuning.decisionMs = std::atof(argv[++i]);
-        } else if (arg == "--onset" && more) {
-            tuning.onsetMethod = argv[++i];
-        } else if (arg == "--threshold" && more) {
-            tuning.onsetThreshold = std::atof(argv[++i]);
-        } else if (arg == "--minioi" && more) {
-            tuning.minInterOnsetMs = std::atof(argv[++i]);
-        } else if (arg == "--transient" && more) {
-            tuning.transientDropDb = std::atof(argv[++i]);
         } else if (arg == "--mix" && more) {
             onlyMix = argv[++i];
-        } else if (arg == "--tolerance" && more) {
-            tuning.pitchTolerance = std::atof(argv[++i]);
+        } else if (arg == "--methods" && more) {
+            ++i; // the detector has one model now; kept so that older command lines still run
         } else {
             std::fprintf(stderr, "unknown argument %s\n", arg.c_str());
             return 2;
@@ -326,11 +300,8 @@ int main(int argc, char** argv) {
         columns.push_back("aubionotes");
     }
     std::printf("Note detector: %zu pitches x %zu velocities x 2 programs x %zu soundfonts, single "
-                "notes (1.5 s) and 4 repeated at tempo 200; %d Hz, window %d, hop %d, onset %s "
-                "threshold %.2f, decision %.0f ms; fed in blocks of %zu\n",
-                pitches.size(), velocities.size(), soundfonts.size(), rate, tuning.windowSize,
-                tuning.hopSize, tuning.onsetMethod.c_str(), tuning.onsetThreshold,
-                tuning.decisionMs, block);
+                "notes (1.5 s) and 4 repeated at tempo 200; %d Hz; fed in blocks of %zu\n",
+                pitches.size(), velocities.size(), soundfonts.size(), rate, block);
     std::map<std::pair<int, std::string>, Score> totals; // (mix, method)
     printHeader();
     for (const std::string& sf : soundfonts) {
@@ -362,8 +333,7 @@ int main(int argc, char** argv) {
                             std::snprintf(label, sizeof label, "%s p%d v%d x%d %s", sfName.c_str(),
                                           program, velocity, count, bench::mixName(mixes[mi]));
                             for (const std::string& method : methods) {
-                                listen::DetectorParams params = tuning;
-                                params.pitchMethod = method;
+                                const listen::DetectorParams& params = tuning;
                                 Score s;
                                 const auto events = runDetector(params, take, s.cpuSec, announce);
                                 score(take, events, s, verbose,

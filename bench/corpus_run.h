@@ -387,10 +387,6 @@ inline Tally tallyOf(const Performance& p, const Judged& j, bool verbose) {
     return t;
 }
 
-inline const char* modelName() {
-    return listen::DetectorParams::defaultModel() == "rules" ? "rules" : "scored";
-}
-
 inline bool selected(const Options& o, const std::string& name) {
     return o.only.empty() || name.find(o.only) != std::string::npos;
 }
@@ -432,12 +428,9 @@ inline void runQuiets(const Options& o) {
 }
 
 inline void header(const char* what, const Options& o) {
-    std::printf("Corpus %s: detector model %s (CLEFWORK_DETECTOR=%s); seed %u; %d beats a "
-                "condition; notes ring up to %.0f ms into the next; ghost notes after %.0f %% of "
-                "the beats; quiet conditions %.1f min each\n",
-                what, modelName(),
-                std::getenv("CLEFWORK_DETECTOR") ? std::getenv("CLEFWORK_DETECTOR") : "(unset)",
-                o.seed, o.beats, o.ringMs, 100.0 * o.ghostShare, o.minutes);
+    std::printf("Corpus %s: seed %u; %d beats a condition; notes ring up to %.0f ms into the "
+                "next; ghost notes after %.0f %% of the beats; quiet conditions %.1f min each\n",
+                what, o.seed, o.beats, o.ringMs, 100.0 * o.ghostShare, o.minutes);
 }
 
 inline double wallSec() {

@@ -66,32 +66,4 @@ CLEFWORK_FROM_AUBIO(void, aubio_fft_rdo_complex,
                     (aubio_fft_t * s, const fvec_t* compspec, fvec_t* output),
                     (s, compspec, output))
 
-CLEFWORK_FROM_AUBIO(aubio_onset_t*, new_aubio_onset,
-                    (const char_t* method, uint_t buf_size, uint_t hop_size, uint_t samplerate),
-                    (method, buf_size, hop_size, samplerate))
-CLEFWORK_FROM_AUBIO(void, del_aubio_onset, (aubio_onset_t * o), (o))
-CLEFWORK_FROM_AUBIO(void, aubio_onset_do, (aubio_onset_t * o, const fvec_t* input, fvec_t* onset),
-                    (o, input, onset))
-CLEFWORK_FROM_AUBIO(uint_t, aubio_onset_get_last, (const aubio_onset_t* o), (o))
-CLEFWORK_FROM_AUBIO(uint_t, aubio_onset_set_delay, (aubio_onset_t * o, uint_t delay), (o, delay))
-CLEFWORK_FROM_AUBIO(uint_t, aubio_onset_set_minioi_ms, (aubio_onset_t * o, smpl_t minioi),
-                    (o, minioi))
-CLEFWORK_FROM_AUBIO(uint_t, aubio_onset_set_silence, (aubio_onset_t * o, smpl_t silence),
-                    (o, silence))
-CLEFWORK_FROM_AUBIO(uint_t, aubio_onset_set_threshold, (aubio_onset_t * o, smpl_t threshold),
-                    (o, threshold))
-
-CLEFWORK_FROM_AUBIO(aubio_pitch_t*, new_aubio_pitch,
-                    (const char_t* method, uint_t buf_size, uint_t hop_size, uint_t samplerate),
-                    (method, buf_size, hop_size, samplerate))
-CLEFWORK_FROM_AUBIO(void, del_aubio_pitch, (aubio_pitch_t * o), (o))
-CLEFWORK_FROM_AUBIO(void, aubio_pitch_do, (aubio_pitch_t * o, const fvec_t* in, fvec_t* out),
-                    (o, in, out))
-CLEFWORK_FROM_AUBIO(smpl_t, aubio_pitch_get_confidence, (aubio_pitch_t * o), (o))
-CLEFWORK_FROM_AUBIO(uint_t, aubio_pitch_set_silence, (aubio_pitch_t * o, smpl_t silence),
-                    (o, silence))
-CLEFWORK_FROM_AUBIO(uint_t, aubio_pitch_set_tolerance, (aubio_pitch_t * o, smpl_t tol), (o, tol))
-CLEFWORK_FROM_AUBIO(uint_t, aubio_pitch_set_unit, (aubio_pitch_t * o, const char_t* mode),
-                    (o, mode))
-
 } // extern "C"

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds bench_detect into build-bench/ (or $BENCH_DIR) and runs the note detector's benchmark:
-# every aubio pitch method with the detector's tuning and the stock `aubionotes` side by side.
+# the detector and the stock `aubionotes` side by side.
 #   QUICK=1 bash scripts/bench-detect.sh    a subset (14 pitches, one velocity; about a minute)
-#   bash scripts/bench-detect.sh --methods yinfft --no-baseline   (arguments go to bench_detect)
+#   bash scripts/bench-detect.sh --no-baseline   (arguments go to bench_detect)
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${BENCH_DIR:-$here/build-bench}

@@ -555,9 +555,7 @@ namespace {
 // (A1 plucked with a finger still loses one of the four: its energy rises by 3 to 5 dB only.)
 // The notes the scored model names in x, fed in blocks of 256 as the listener does.
 std::vector<int> scoredNotes(const std::vector<float>& x) {
-    listen::DetectorParams params;
-    params.model = "scored";
-    listen::NoteDetector detector(params);
+    listen::NoteDetector detector;
     std::vector<int> heard;
     for (std::size_t i = 0; i < x.size(); i += 256) {
         for (const auto& n :

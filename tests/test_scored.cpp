@@ -204,9 +204,7 @@ TEST(ScoredModel, RealInputBecomesTheNotesABassistHears) {
     };
     for (const Take& take : takes) {
         SCOPED_TRACE(take.name);
-        listen::DetectorParams params;
-        params.model = "scored";
-        listen::NoteDetector detector(params);
+        listen::NoteDetector detector;
         const std::vector<float> x = render(take);
         for (int k = 0; k * kClickEvery < take.clicksUntil; ++k) {
             detector.ownClick(std::llround(k * kClickEvery * kRate), k % 4 == 0, take.expected);
