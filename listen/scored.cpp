@@ -65,6 +65,8 @@ constexpr double kSureOwn = 0.15;
 // before reaches a hundredth of the most it adds (a tenth of the amplitude).  A sample that
 // takes a while to speak begins there, not at its first faint sample.
 constexpr double kHeard = 0.01;
+// See restarted(): what a re-pluck changes repeats at half the period by 0.7 at most.
+constexpr double kHigherRepeats = 0.8;
 double ownWeight(double own) {
     return std::clamp(own / kSureOwn, 0.0, 1.0);
 }
@@ -327,18 +329,26 @@ double ScoredDetector::restarted(std::size_t first, double period) const {
         };
         return (1.0 - f) * at(k) + (f > 0.0 && k + 1 < w ? f * at(k + 1) : 0.0);
     };
-    double ee = 0.0, pp = 0.0, ep = 0.0;
-    for (std::size_t i = first + static_cast<std::size_t>(std::ceil(period)); i < w; ++i) {
-        const double e = change(static_cast<double>(i));
-        const double q = change(static_cast<double>(i) - period);
-        ee += e * e;
-        pp += q * q;
-        ep += e * q;
+    auto repeats = [&](double lag) {
+        double ee = 0.0, pp = 0.0, ep = 0.0;
+        for (std::size_t i = first + static_cast<std::size_t>(std::ceil(period)); i < w; ++i) {
+            const double e = change(static_cast<double>(i));
+            const double q = change(static_cast<double>(i) - lag);
+            ee += e * e;
+            pp += q * q;
+            ep += e * q;
+        }
+        return ee > 0.0 && pp > 0.0 ? std::max(0.0, ep / std::sqrt(ee * pp)) : 0.0;
+    };
+    // A change that repeats at a half or a third of the period as well is a note an octave or a
+    // twelfth over the ringing one, begun as it was let go: a string plucked again keeps its odd
+    // harmonics (kSureOwn), so its own change repeats at half its period by 0.7 at most.
+    for (const double k : {2.0, 3.0}) {
+        if (repeats(period / k) >= kHigherRepeats) {
+            return 0.0;
+        }
     }
-    if (ee <= 0.0 || pp <= 0.0) {
-        return 0.0;
-    }
-    return changed * std::max(0.0, ep / std::sqrt(ee * pp));
+    return changed * repeats(period);
 }
 
 void ScoredDetector::name(const DetectedNote& note, double ringingPeriod, bool again,
