@@ -256,9 +256,17 @@ public:
     }
 
 private:
+    // The level and the tuner's pitch, at most every levelIntervalMs.
+    void levelIfDue(int64_t now) {
+        if (detector_ && now >= nextLevel_) {
+            nextLevel_ = now + int64_t{levelIntervalMs} * 1000000;
+            postLevel(detector_->levelDb(), detector_->currentMidi(), detector_->currentCents());
+        }
+    }
+
     void run() {
         int64_t lastAudio = platform::monotonicNanos();
-        int64_t nextLevel = lastAudio;
+        nextLevel_ = lastAudio;
         int64_t nextPresence = lastAudio + presenceIntervalNanos;
         int64_t nextOverflow = lastAudio;
         bool endSent = false;
@@ -287,11 +295,7 @@ private:
                 owner_->post(generation_, [owner = owner_] { emit owner->inputEnded(); });
             }
             const int64_t now = platform::monotonicNanos();
-            if (detector_ && now >= nextLevel) {
-                nextLevel = now + int64_t{levelIntervalMs} * 1000000;
-                postLevel(detector_->levelDb(), detector_->currentMidi(),
-                          detector_->currentCents());
-            }
+            levelIfDue(now);
             if (now >= nextOverflow) {
                 nextOverflow = now + int64_t{levelIntervalMs} * 1000000;
                 postOverflows();
@@ -336,6 +340,8 @@ private:
                                       d.levelDb};
                 owner_->post(generation_, [owner = owner_, note] { emit owner->noteHeard(note); });
             }
+            // A long backlog (a slow machine catching up) still moves the meter as it goes.
+            levelIfDue(platform::monotonicNanos());
         }
         return any;
     }
@@ -392,6 +398,7 @@ private:
     std::atomic<int64_t> overflows_{0};
     std::atomic<int64_t> lostNanos_{0};
     int64_t overflowsPosted_ = 0; // the worker's
+    int64_t nextLevel_ = 0;       // the worker's: when the meter is due again
     std::size_t unwoken_ = 0;     // the capture side's own: samples since it last woke the worker
     bool dropping_ = false;       // the capture side's own: dropping, the ring not yet half empty
 

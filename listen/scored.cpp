@@ -25,10 +25,11 @@ std::size_t heldRoom(const DetectorParams& p) {
 // and stiffness leave a few per cent); under a third of it, nothing new.
 constexpr double kNewShare = 0.05;
 constexpr double kSureNewShare = 0.2;
-// A note played into a ringing one adds to the energy, if only a little; a note let go stops
-// repeating too but its energy falls, and a held note's waveform that slips (a string's
-// stiffness, a sample's loop) adds nothing.
-constexpr double kAddsEnergy = 1.05;
+// A note played into a ringing one adds to the energy, if only a little, and a string plucked
+// again at the level it rang keeps it; a note let go stops repeating too but its energy falls.
+// (At 1.05, as before, a re-pluck no louder than the string rang was no pluck at all; at 0.9 a
+// sample's loop point, which neither adds nor loses, became one.)
+constexpr double kAddsEnergy = 1.0;
 
 // The note last named still rings, when the layer has left it, while the frame repeats at its
 // period this much (the normalised difference there is about its share of the power, less
