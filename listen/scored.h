@@ -26,8 +26,6 @@ public:
     int currentMidi() const { return layer_.currentMidi(); }
     double currentCents() const { return layer_.currentCents(); }
     int64_t samplesFed() const { return fed_; }
-    int hopSize() const { return hop_; }
-    int window() const { return analyser_.window(); }
 
 private:
     void hop(std::vector<DetectedNote>& out);
