@@ -303,6 +303,23 @@ inline void writeCsv(const std::string& path, const Performance& p) {
     }
 }
 
+// The notes played, for reading a take's errors beside what was heard.
+inline void writeNotesCsv(const std::string& path, const Performance& p) {
+    std::ofstream out(path);
+    out << "onset_s,off_s,midi,velocity,kind\n";
+    for (const Note& n : p.notes) {
+        const char* kind = n.ghost                 ? "ghost"
+                           : n.slideSemitones != 0 ? "slide"
+                           : n.hammer              ? "hammer"
+                                                   : "note";
+        char line[96];
+        std::snprintf(line, sizeof line, "%.4f,%.4f,%d,%d,%s\n",
+                      static_cast<double>(n.onset) / renderRate,
+                      static_cast<double>(n.off) / renderRate, n.midi, n.velocity, kind);
+        out << line;
+    }
+}
+
 struct Tally {
     long beats = 0, agree = 0, rightBeats = 0, rightLost = 0, wrongBeats = 0, wrongPassed = 0;
     std::vector<double> latencyMs;
@@ -630,6 +647,7 @@ inline int runJudge(int argc, char** argv) {
         if (!o.writeDir.empty()) {
             bench::writeWav(o.writeDir + "/" + fileName(c.name) + ".wav", r.audio, r.rate);
             writeCsv(o.writeDir + "/" + fileName(c.name) + ".csv", p);
+            writeNotesCsv(o.writeDir + "/" + fileName(c.name) + "-notes.csv", p);
         }
     }
     if (o.takes) {

@@ -525,7 +525,11 @@ void ScoredDetector::hop(std::vector<DetectedNote>& out) {
     int ringing = layer_.currentMidi();
     double ringingPeriod =
         ringing != 0 ? p_.sampleRate / midiToHz(ringing + layer_.currentCents() / 100.0) : 0.0;
-    if (ringing == lastMidi_ && ringing != 0) {
+    // While the frame still repeats clearly at its period, the note last named rings whatever
+    // the layer holds (two notes together each repeat less clearly than either alone, and the
+    // layer may leave both for silence).
+    if ((ringing == lastMidi_ && ringing != 0) ||
+        (lastMidi_ != 0 && lastPeriod_ > 0.0 && analyser_.nsdfAt(lastPeriod_) >= kNoiseClarity)) {
         lastHeldSample_ = fed_;
     }
     if (ringing == 0 && lastMidi_ != 0 && lastPeriod_ > 0.0 &&
@@ -567,9 +571,8 @@ void ScoredDetector::hop(std::vector<DetectedNote>& out) {
     if (held == heldNow_ && held != 0) {
         nowPeriod_ = p_.sampleRate / midiToHz(held + layer_.currentCents() / 100.0);
     }
-    // The residual's envelope follows the held note; a new one (or none) starts it again.
-    const double heldPeriod =
-        held != 0 ? p_.sampleRate / midiToHz(held + layer_.currentCents() / 100.0) : 0.0;
+    // The residual's envelope follows the ringing note; a new one (or none) starts it again.
+    const double heldPeriod = ringingPeriod;
     if (heldPeriod == 0.0 || heldPeriod_ == 0.0 ||
         std::abs(heldPeriod / heldPeriod_ - 1.0) > 0.03) {
         residualEnvelope_.clear();
