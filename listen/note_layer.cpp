@@ -170,10 +170,20 @@ void NoteLayer::decide(int state, const Step& step, std::vector<LayerNote>& out)
         }
     }
     const auto index = static_cast<std::size_t>(state - 1);
+    recent_.emplace_back(f.endSample, f.periodic);
+    if (recent_.size() > 32) {
+        recent_.pop_front();
+    }
     const bool plucked = f.pluck >= kPlucked;
     if (state == 0) {
         if (runState_ != 0) {
             lastRunPeak_ = runPeak_;
+        }
+        // A note let go for silence may still ring under the next (two notes together each
+        // repeat less clearly than either alone): it is the note before that one.
+        if (runState_ != 0 && runReported_) {
+            earlierState_ = beforeState_;
+            beforeState_ = runState_;
         }
         runState_ = 0;
         runFrames_ = 0;
@@ -186,17 +196,24 @@ void NoteLayer::decide(int state, const Step& step, std::vector<LayerNote>& out)
     // The decisions come a few frames late, each from the best path then, and two such paths
     // may not join up: silence, then a pitch with no pluck to start it, is no note, unless a
     // note held just before and this one is no tail of it (a change of pitch, heard through
-    // the frames between where both sounded and neither was clear).
+    // the frames between where both sounded and neither was clear) nor that note itself, heard
+    // again as one ringing with it is let go, with no pluck lately (a pluck the path took up
+    // late is one).
     const double periodicHere = index < f.periodic.size() ? f.periodic[index] : 0.0;
+    const bool pluckedLately = std::any_of(plucks_.begin(), plucks_.end(), [&](const Pluck& k) {
+        return k.sample <= f.endSample && k.sample >= f.endSample - 2 * p_.pluckMemorySamples;
+    });
     if (runState_ == 0 && pluckAt < 0 &&
-        (!changeStarts(f.endSample) || periodicHere < kTail * lastRunPeak_)) {
+        (!changeStarts(f.endSample) || periodicHere < kTail * lastRunPeak_ ||
+         (state == beforeState_ && !pluckedLately))) {
         return;
     }
     if (state != runState_ && runState_ != 0 && runReported_ && !plucked &&
-        (periodicHere < kTail * runPeak_ || state == beforeState_)) {
+        (periodicHere < kTail * runPeak_ || state == beforeState_ || state == earlierState_)) {
         // Another pitch, without a pluck and far under the note: the note's release tail (or
-        // what rings through the filters after it), no note of its own.  Nor is the note before
-        // it, still ringing under the new one, without a pluck of its own.
+        // what rings through the filters after it), no note of its own.  Nor are the two notes
+        // before it, still ringing under the new one (a note let ring under two more), without a
+        // pluck of their own.
         return;
     }
     const double salience = index < f.salience.size() ? f.salience[index] : 0.0;
@@ -249,7 +266,13 @@ void NoteLayer::decide(int state, const Step& step, std::vector<LayerNote>& out)
         runSalience_ = 0.0;
         runReplucked_ = false;
     } else {
+        // A pluck on a note still ringing under the one held is a new note only as far as it
+        // raises that note, as a pluck on the held one must: a release, a click or a note
+        // played beside it does not.
+        const bool ringingUnder =
+            runState_ != 0 && runReported_ && (state == beforeState_ || state == earlierState_);
         if (runState_ != 0 && runReported_) {
+            earlierState_ = beforeState_;
             beforeState_ = runState_;
         }
         runState_ = state;
@@ -258,7 +281,17 @@ void NoteLayer::decide(int state, const Step& step, std::vector<LayerNote>& out)
         runReported_ = false;
         runSalience_ = 0.0;
         runReplucked_ = false;
+        if (ringingUnder) {
+            for (const auto& [end, powers] : recent_) {
+                if (end <= onset && index < powers.size()) {
+                    runReplucked_ = true;
+                    runPluckPeriodic_ = powers[index];
+                }
+            }
+            runRestart_ = 0.0;
+        }
     }
+
     if (!history_.empty() && runState_ != historyState_) {
         history_.clear();
     }

@@ -101,6 +101,7 @@ private:
     double runPeak_ = 0.0;    // the held pitch's greatest periodic power
     double lastRunPeak_ = 0.0;
     int beforeState_ = 0;   // the note reported before the one held
+    int earlierState_ = 0;  // and the one before that
     int reportedState_ = 0; // the last note reported, and its onset
     int64_t reportedOnset_ = -1;
     int64_t lastVoiced_ = -1; // the end of the last frame decided as a pitch
@@ -117,6 +118,9 @@ private:
     std::deque<Pluck> plucks_; // those within the memory
     // The periodic power of the pitch held over its last frames (frame end, power).
     std::deque<std::pair<int64_t, double>> history_;
+    // Every pitch's periodic power over the last frames decided (frame end, powers): what a
+    // note ringing under the held one had before a pluck.
+    std::deque<std::pair<int64_t, std::vector<double>>> recent_;
     int historyState_ = 0;
     int currentMidi_ = 0;
     double currentCents_ = 0.0;
