@@ -25,11 +25,15 @@ std::size_t heldRoom(const DetectorParams& p) {
 // and stiffness leave a few per cent); under a third of it, nothing new.
 constexpr double kNewShare = 0.05;
 constexpr double kSureNewShare = 0.2;
-// A note played into a ringing one adds to the energy, if only a little, and a string plucked
-// again at the level it rang keeps it; a note let go stops repeating too but its energy falls.
-// (At 1.05, as before, a re-pluck no louder than the string rang was no pluck at all; at 0.9 a
-// sample's loop point, which neither adds nor loses, became one.)
-constexpr double kAddsEnergy = 1.0;
+// What does not repeat at the held period rises for a note played into a ringing one, which
+// adds to the energy if only a little, and for a string plucked again: the finger damps it as
+// it plucks, so a softer re-pluck loses up to half the energy the string rang with.  Under half,
+// the change is a note let go (its damping stops it repeating too).  A rise with the energy
+// fallen waits for the attack after it, and stands on its own only if the string still sounds
+// two periods of the lowest note later within this of what it rang with (-8 dB): a note let go
+// has died by then.  (At 1.0 no re-pluck softer than the string rang was heard at all.)
+constexpr double kAddsEnergy = 0.5;
+constexpr double kStillSounds = 0.15;
 
 // The note last named still rings, when the layer has left it, while the frame repeats at its
 // period this much (the normalised difference there is about its share of the power, less
@@ -251,6 +255,15 @@ void ScoredDetector::block(int64_t start, double energy, double residual) {
     // One pluck a rise: the greatest strength while it lasts, given once the rise has passed
     // (fallen to half of it, or held for a period); the rise's tail, seen from the boundaries
     // after it, is no new pluck.
+    const int64_t spanAfter = static_cast<int64_t>(spanBlocks_) * block_;
+    if (fallenSample_ >= 0 && boundary > fallenSample_ + 2 * spanAfter) {
+        // With no attack after it, a string plucked again still sounds; one let go has died.
+        const double before = meanEnergy(fallenSample_ - spanAfter, fallenSample_);
+        if (before < 0.0 || present >= kStillSounds * before) {
+            pluck(fallenSample_, fallen_);
+        }
+        fallenSample_ = -1;
+    }
     if (boundary < quietUntil_) {
         return;
     }
@@ -260,18 +273,39 @@ void ScoredDetector::block(int64_t start, double energy, double residual) {
         rising_ = std::max(rising_, strength);
         risingDb_ = riseDb;
         risingSample_ = boundary;
+        risingFell_ = present < past;
     } else if (rising_ > 0.0 &&
                (riseDb < risingDb_ - kPluckRiseDb / 2 ||
                 boundary - risingSample_ >= static_cast<int64_t>(spanBlocks_) * block_)) {
         const int64_t heard = heardFrom(risingSample_);
-        lastPluckSample_ = heard;
-        if (rising_ > hopPluck_) {
-            hopPluck_ = rising_;
-            hopPluckSample_ = heard;
+        // A string damped as it is plucked again: what does not repeat rises as the energy
+        // falls, and the attack rises after it.  Both are one pluck, placed at the attack
+        // when one follows within two periods of the lowest note.
+        if (risingFell_) {
+            if (fallenSample_ < 0 || rising_ > fallen_) {
+                fallenSample_ = heard;
+                fallen_ = rising_;
+            }
+        } else {
+            double strength = rising_;
+            if (fallenSample_ >= 0) {
+                strength = std::max(strength, fallen_);
+                fallenSample_ = -1;
+            }
+            pluck(heard, strength);
         }
         rising_ = 0.0;
         risingDb_ = 0.0;
-        quietUntil_ = risingSample_ + static_cast<int64_t>(spanBlocks_) * block_;
+        quietUntil_ =
+            risingSample_ + (risingFell_ ? 0 : static_cast<int64_t>(spanBlocks_) * block_);
+    }
+}
+
+void ScoredDetector::pluck(int64_t sample, double strength) {
+    lastPluckSample_ = sample;
+    if (strength > hopPluck_) {
+        hopPluck_ = strength;
+        hopPluckSample_ = sample;
     }
 }
 

@@ -31,6 +31,7 @@ private:
     void hop(std::vector<DetectedNote>& out);
     // One block's mean square, and that of the samples less the held note a period earlier.
     void block(int64_t start, double energy, double residual);
+    void pluck(int64_t sample, double strength); // a pluck given to the hop
     bool nearClick(int64_t sample) const;
     // Whether a click of a kind not yet heard alone may sound between the two samples.
     bool unknownClickIn(int64_t from, int64_t to) const;
@@ -77,6 +78,9 @@ private:
     std::deque<double> clickEnvelope_; // what the program's clicks are expected to add to them
     double rising_ = 0.0;              // the strongest pluck of the rise going on
     double risingDb_ = 0.0;
+    bool risingFell_ = false;   // the energy fell over that rise's greatest boundary
+    int64_t fallenSample_ = -1; // such a pluck, held for an attack after it
+    double fallen_ = 0.0;
     int64_t risingSample_ = 0;
     int64_t quietUntil_ = 0;
     double hopPluck_ = 0.0;
