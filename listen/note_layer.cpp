@@ -291,7 +291,6 @@ void NoteLayer::decide(int state, const Step& step, std::vector<LayerNote>& out)
             runRestart_ = 0.0;
         }
     }
-
     if (!history_.empty() && runState_ != historyState_) {
         history_.clear();
     }

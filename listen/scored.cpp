@@ -198,7 +198,8 @@ void ScoredDetector::block(int64_t start, double energy, double residual) {
                    : before;
     };
     // Where the present period begins: the pluck's place when this rise is the greatest.
-    const int64_t boundary = start + block_ - static_cast<int64_t>(spanBlocks_) * block_;
+    const auto spanSamples = static_cast<int64_t>(spanBlocks_) * block_;
+    const int64_t boundary = start + block_ - spanSamples;
     // Below the gate or near the noise floor nothing is plucked.
     const bool heard = present > gatePower_ && present > 2.0 * steady_.noiseFloor();
     auto rise = [&](double now, double before) {
@@ -217,7 +218,6 @@ void ScoredDetector::block(int64_t start, double energy, double residual) {
     // not yet) until a note's pitch would have shown.
     // A click does not repeat at the held period either: under one not yet heard alone (so
     // not known to the envelope), what is new is not to be told from it.
-    const auto spanSamples = static_cast<int64_t>(spanBlocks_) * block_;
     if (residualEnvelope_.size() == 2 * spanBlocks_ &&
         !unknownClickIn(boundary - spanSamples, boundary + spanSamples) &&
         present >= kAddsEnergy * past &&
@@ -255,10 +255,9 @@ void ScoredDetector::block(int64_t start, double energy, double residual) {
     // One pluck a rise: the greatest strength while it lasts, given once the rise has passed
     // (fallen to half of it, or held for a period); the rise's tail, seen from the boundaries
     // after it, is no new pluck.
-    const int64_t spanAfter = static_cast<int64_t>(spanBlocks_) * block_;
-    if (fallenSample_ >= 0 && boundary > fallenSample_ + 2 * spanAfter) {
+    if (fallenSample_ >= 0 && boundary > fallenSample_ + 2 * spanSamples) {
         // With no attack after it, a string plucked again still sounds; one let go has died.
-        const double before = meanEnergy(fallenSample_ - spanAfter, fallenSample_);
+        const double before = meanEnergy(fallenSample_ - spanSamples, fallenSample_);
         if (before < 0.0 || present >= kStillSounds * before) {
             pluck(fallenSample_, fallen_);
         }
@@ -275,8 +274,7 @@ void ScoredDetector::block(int64_t start, double energy, double residual) {
         risingSample_ = boundary;
         risingFell_ = present < past;
     } else if (rising_ > 0.0 &&
-               (riseDb < risingDb_ - kPluckRiseDb / 2 ||
-                boundary - risingSample_ >= static_cast<int64_t>(spanBlocks_) * block_)) {
+               (riseDb < risingDb_ - kPluckRiseDb / 2 || boundary - risingSample_ >= spanSamples)) {
         const int64_t heard = heardFrom(risingSample_);
         // A string damped as it is plucked again: what does not repeat rises as the energy
         // falls, and the attack rises after it.  Both are one pluck, placed at the attack
@@ -296,8 +294,7 @@ void ScoredDetector::block(int64_t start, double energy, double residual) {
         }
         rising_ = 0.0;
         risingDb_ = 0.0;
-        quietUntil_ =
-            risingSample_ + (risingFell_ ? 0 : static_cast<int64_t>(spanBlocks_) * block_);
+        quietUntil_ = risingSample_ + (risingFell_ ? 0 : spanSamples);
     }
 }
 
