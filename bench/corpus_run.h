@@ -648,6 +648,9 @@ inline int runJudge(int argc, char** argv) {
             bench::writeWav(o.writeDir + "/" + fileName(c.name) + ".wav", r.audio, r.rate);
             writeCsv(o.writeDir + "/" + fileName(c.name) + ".csv", p);
             writeNotesCsv(o.writeDir + "/" + fileName(c.name) + "-notes.csv", p);
+            bench::writeWav(o.writeDir + "/" + fileName(c.name) + "-calibration.wav",
+                            calibration.r.audio, calibration.r.rate);
+            writeCsv(o.writeDir + "/" + fileName(c.name) + "-calibration.csv", calibration.p);
         }
     }
     if (o.takes) {

@@ -36,6 +36,13 @@ constexpr double kPlucked = 0.2;
 constexpr double kSettledCents = 15.0;
 // Without a pluck, a new pitch more than 15 dB under the note it follows is that note's tail.
 constexpr double kTail = 0.03;
+// A pluck's sound that has not yet shown its pitch (an attack's noise, a body's thump, a pitch
+// that settles only after a few periods) is still that pluck's: while no note has been named
+// from it and the sound keeps within 10 dB of its loudest, the pluck may start its note...
+constexpr double kSoundGoesOn = 0.1;
+// ... for up to three times the memory (about 250 ms): an open string's pitch has settled long
+// before, and a sound that holds so long without one is no note.
+constexpr int kOpenMemories = 3;
 
 } // namespace
 
@@ -51,16 +58,29 @@ NoteLayer::NoteLayer(const NoteLayerParams& params)
 std::vector<LayerNote> NoteLayer::push(const LayerFrame& frame) {
     const std::size_t n = static_cast<std::size_t>(pitches_) + 1;
     if (frame.pluck > 0.0) {
-        plucks_.push_back({frame.pluckSample, std::min(frame.pluck, 1.0)});
+        plucks_.push_back({frame.pluckSample, std::min(frame.pluck, 1.0),
+                           frame.pluckSample + p_.pluckMemorySamples, frame.power});
+    }
+    // A pluck no note has yet been named from stays open while its sound goes on.
+    for (Pluck& k : plucks_) {
+        if (k.sample > frame.endSample || k.until < frame.endSample - 2 * p_.pluckMemorySamples) {
+            continue;
+        }
+        k.loudest = std::max(k.loudest, frame.power);
+        const bool open = k.sample > reportedOnset_ && (runState_ == 0 || !runReported_);
+        if (open && frame.power >= kSoundGoesOn * k.loudest && k.until >= frame.endSample) {
+            k.until = std::clamp(frame.endSample + p_.pluckMemorySamples / 4, k.until,
+                                 k.sample + kOpenMemories * p_.pluckMemorySamples);
+        }
     }
     // Kept for twice the memory: the frames decided lag behind.
     while (!plucks_.empty() &&
-           plucks_.front().sample < frame.endSample - 2 * p_.pluckMemorySamples) {
+           plucks_.front().until < frame.endSample - 2 * p_.pluckMemorySamples) {
         plucks_.pop_front();
     }
     double pluck = 0.0;
     for (const Pluck& k : plucks_) {
-        if (k.sample >= frame.endSample - p_.pluckMemorySamples) {
+        if (k.until >= frame.endSample) {
             pluck = std::max(pluck, k.strength);
         }
     }
@@ -151,8 +171,7 @@ void NoteLayer::decide(int state, const Step& step, std::vector<LayerNote>& out)
     int64_t pluckAt = -1;
     double pluckStrength = 0.0;
     for (const Pluck& k : plucks_) {
-        if (k.sample <= f.endSample && k.sample >= f.endSample - p_.pluckMemorySamples &&
-            k.strength > pluckStrength) {
+        if (live(k, f.endSample) && k.strength > pluckStrength) {
             pluckAt = k.sample;
             pluckStrength = k.strength;
         }

@@ -29,6 +29,8 @@ struct LayerFrame {
     std::vector<double> pitch;
     // The periodic power at each semitone (the frame's power times its clarity there).
     std::vector<double> periodic;
+    // The frame's power (its mean square).
+    double power = 0.0;
     // 0 to 1: how surely a string was plucked since the previous frame, and where.
     double pluck = 0.0;
     int64_t pluckSample = 0;
@@ -114,7 +116,13 @@ private:
     struct Pluck {
         int64_t sample;
         double strength;
+        int64_t until;  // the last frame end it may start a note at
+        double loudest; // the loudest frame since it
     };
+    // Whether a pluck may start a note at a frame ending here.
+    static bool live(const Pluck& k, int64_t endSample) {
+        return k.sample <= endSample && k.until >= endSample;
+    }
     std::deque<Pluck> plucks_; // those within the memory
     // The periodic power of the pitch held over its last frames (frame end, power).
     std::deque<std::pair<int64_t, double>> history_;

@@ -760,6 +760,7 @@ void ScoredDetector::hop(std::vector<DetectedNote>& out) {
     if (!best || best->clarity < kNoiseClarity) {
         steady_.addPower(evidence.power);
     }
+    frame.power = evidence.power;
     frame.pluck = hopPluck_;
     frame.pluckSample = hopPluckSample_;
     hopPluck_ = 0.0;

@@ -20,6 +20,7 @@ struct Stretch {
     std::vector<std::pair<int, double>> pitches;
     double pluck = 0.0;
     double gain = 1.0;
+    double power = 1.0; // the frames' power
 };
 
 struct Heard {
@@ -62,6 +63,7 @@ std::vector<listen::LayerNote> run(const std::vector<Stretch>& stretches) {
                 }
             }
             f.periodic = periodic;
+            f.power = s.power;
             if (i == 0 && s.pluck > 0.0) {
                 f.pluck = s.pluck;
                 f.pluckSample = frame * kHop + 10;
@@ -118,6 +120,12 @@ TEST(NoteLayer, FramesBecomeTheNotesABassistHears) {
           {30, {{45, 0.9}, {33, 0.3}}, 1.0},
           {30, {{33, 0.9}}, 0.5, 1.1}},
          {{33, 5}, {45, 35}, {33, 65}}},
+        {"an attack that sounds on for 30 frames before its pitch shows",
+         {{5, {}}, {30, {}, 1.0}, {20, {{40, 0.9}}}},
+         {{40, 5}}},
+        {"a thump gone before a pitch shows starts no note",
+         {{5, {}}, {4, {}, 1.0}, {26, {}, 0.0, 1.0, 0.01}, {20, {{40, 0.9}}, 0.0, 1.0, 0.01}},
+         {}},
         {"a note and its decay into silence, then another",
          {{5, {}}, {30, {{33, 0.9}}, 1.0}, {10, {{33, 0.2}}}, {20, {}}, {20, {{52, 0.7}}, 0.8}},
          {{33, 5}, {52, 65}}},
