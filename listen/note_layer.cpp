@@ -219,8 +219,10 @@ void NoteLayer::decide(int state, const Step& step, std::vector<LayerNote>& out)
     // again as one ringing with it is let go, with no pluck lately (a pluck the path took up
     // late is one).
     const double periodicHere = index < f.periodic.size() ? f.periodic[index] : 0.0;
+    // (The pluck the note itself began with is none: it was let go, and is heard again.)
     const bool pluckedLately = std::any_of(plucks_.begin(), plucks_.end(), [&](const Pluck& k) {
-        return k.sample <= f.endSample && k.sample >= f.endSample - 2 * p_.pluckMemorySamples;
+        return k.sample <= f.endSample && k.sample >= f.endSample - 2 * p_.pluckMemorySamples &&
+               (state != reportedState_ || k.sample > reportedOnset_);
     });
     if (runState_ == 0 && pluckAt < 0 &&
         (!changeStarts(f.endSample) || periodicHere < kTail * lastRunPeak_ ||

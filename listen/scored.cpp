@@ -70,6 +70,8 @@ constexpr double kSureOwn = 0.15;
 // before reaches a hundredth of the most it adds (a tenth of the amplitude).  A sample that
 // takes a while to speak begins there, not at its first faint sample.
 constexpr double kHeard = 0.01;
+// A note's pitch is settled within this (the note layer's measure for naming a note).
+constexpr double kSettledCents = 15.0;
 // See restarted(): what a re-pluck changes repeats at half the period by 0.7 at most.
 constexpr double kHigherRepeats = 0.8;
 double ownWeight(double own) {
@@ -589,6 +591,16 @@ void ScoredDetector::hop(std::vector<DetectedNote>& out) {
             frame.periodic[i] = evidence.power * std::max(c.clarity, 0.0);
         }
     }
+    {
+        const auto at = static_cast<std::size_t>(ringing - p_.lowestMidi);
+        ringingPitches_.emplace_back(fed_, ringing != 0 && at < frame.pitch.size() &&
+                                                   std::abs(frame.pitch[at] - ringing) < 0.5
+                                               ? frame.pitch[at]
+                                               : 0.0);
+        if (ringingPitches_.size() > 32) {
+            ringingPitches_.pop_front();
+        }
+    }
     // A note held: what sounds beside it, from the frame with it taken out.
     // Without a new pluck since the held note began, the note before it, still ringing, is no
     // new note beside it.
@@ -630,6 +642,22 @@ void ScoredDetector::hop(std::vector<DetectedNote>& out) {
         const int64_t frameStart = fed_ - static_cast<int64_t>(w);
         const int64_t pluck = lastPluckSample_;
         if (pluck > frameStart - static_cast<int64_t>(w) && pluck < fed_) {
+            // A string plucked again keeps its pitch; two notes together repeat at a period that
+            // is neither's (E1 and D4, its seventh harmonic less a third of a semitone, at an E1
+            // 30 cents sharp): a ringing pitch moved further than a settled note may is no
+            // re-pluck of it.
+            const auto ringingAt = static_cast<std::size_t>(ringing - p_.lowestMidi);
+            double rang = 0.0;
+            for (const auto& [end, pitch] : ringingPitches_) {
+                if (end <= pluck && pitch > 0.0 && std::lround(pitch) == ringing) {
+                    rang = pitch;
+                }
+            }
+            if (rang > 0.0 && ringingAt < frame.pitch.size() && frame.pitch[ringingAt] > 0.0) {
+                const double moved = 100.0 * std::abs(frame.pitch[ringingAt] - rang);
+                frame.salience[ringingAt] *=
+                    std::clamp((2.0 * kSettledCents - moved) / kSettledCents, 0.0, 1.0);
+            }
             const int64_t oldest = fed_ - static_cast<int64_t>(h);
             double newPower = 0.0;
             bool whole_ = true;

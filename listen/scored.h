@@ -72,6 +72,9 @@ private:
     double lastPeriod_ = 0.0;             // the last note reported: its period (samples) and pitch
     int lastMidi_ = 0;
     int64_t lastHeldSample_ = 0; // when the layer last held that note
+    // The pitch each frame gave the ringing note (frame end, fractional MIDI; 0: none): what it
+    // rang at before a pluck.
+    std::deque<std::pair<int64_t, double>> ringingPitches_;
     int64_t heldOnset_ = 0;
     int heldMidi_ = 0;
     double blockResidual_ = 0.0;

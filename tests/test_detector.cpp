@@ -250,6 +250,36 @@ TEST(NoteDetector, ASlowAttackAfterTheClickIsPlacedOnIt) {
     }
 }
 
+// A note near a harmonic of a ringing one, the ringing one let go later: the two together
+// repeat at a period near the ringing note's (D4 over E1, its seventh harmonic less a third of
+// a semitone, at an E1 30 cents sharp), which was taken for that note plucked again.
+TEST(NoteDetector, ANoteNearAHarmonicOfARingingOneIsNoRepluckOfIt) {
+    struct Pair {
+        int program, first, velocity, second, soft;
+    };
+    bench::BassRenderer synth;
+    std::string error;
+    if (!std::filesystem::exists(timGM) || !synth.load(error, rate, timGM)) {
+        GTEST_SKIP() << timGM << " is not installed";
+    }
+    for (const Pair& c : {Pair{34, 28, 82, 62, 78}}) {
+        SCOPED_TRACE(std::to_string(c.first) + " then " + std::to_string(c.second));
+        using bench::packMessage;
+        const int64_t on = rate / 4 / 64 * 64, next = on + rate * 3 / 10 / 64 * 64;
+        const auto samples = synth.play({{0, packMessage(0xC0, c.program, 0)},
+                                         {on, packMessage(0x90, c.first, c.velocity)},
+                                         {next, packMessage(0x90, c.second, c.soft)},
+                                         {next + rate / 8, packMessage(0x80, c.first, 0)},
+                                         {next + rate / 2, packMessage(0x80, c.second, 0)}},
+                                        next + rate);
+        const auto notes = detect(samples);
+        ASSERT_EQ(notes.size(), 2u);
+        EXPECT_EQ(notes[0].midi, c.first);
+        EXPECT_EQ(notes[1].midi, c.second);
+        EXPECT_NEAR(ms(notes[1].onsetSample - next), 10.0, 20.0);
+    }
+}
+
 // A softer note played legato over a louder one (the first let go as the second sounds, so the
 // level never dips) is its own event: the energy may not rise, but the ringing waveform breaks.
 // Each pair from a synthesiser of its own: FluidSynth's chorus runs on between takes, and these
