@@ -25,6 +25,10 @@ std::size_t heldRoom(const DetectorParams& p) {
 // and stiffness leave a few per cent); under a third of it, nothing new.
 constexpr double kNewShare = 0.05;
 constexpr double kSureNewShare = 0.2;
+// Where the held note leaves less of itself (a sampled note's loop), a new sound is one that
+// leaves four times what it does, and a share of 1 % at least (a pluck's rise over noise).
+constexpr double kNewOverLeft = 4.0;
+constexpr double kLeastNewShare = 0.01;
 // What does not repeat at the held period rises for a note played into a ringing one, which
 // adds to the energy if only a little, and for a string plucked again: the finger damps it as
 // it plucks, so a softer re-pluck loses up to half the energy the string rang with.  Under half,
@@ -236,13 +240,18 @@ void ScoredDetector::block(int64_t start, double energy, double residual) {
         // Measured from what the held note's own decay and stiffness leave at least, so that
         // the first few samples of what is new (a held note cancels well) are no rise yet and
         // the rise is greatest, as the plain one, where the present period holds the attack.
+        // A sampled note's loop repeats almost exactly and leaves far less than a string:
+        // what the held note leaves of itself is measured on the period before, and a new
+        // sound is one that leaves four times as much (6 dB over it), a few per cent at most.
+        const double leaves = std::clamp(kNewOverLeft * pastNew / (2.0 * std::max(past, 1e-12)),
+                                         kLeastNewShare, kNewShare);
         const double newDb =
             rise(presentNew, std::max(without(pastNew, 2.0 * pastClick, 2.0 * presentClick),
-                                      2.0 * kNewShare * past));
+                                      2.0 * leaves * past));
         const double share = presentNew / (2.0 * std::max(present, 1e-12));
         const double newStrength =
             strengthOf(newDb) *
-            std::clamp((share - kNewShare) / (kSureNewShare - kNewShare), 0.0, 1.0);
+            std::clamp((share - leaves) / (kSureNewShare / kNewShare - 1.0) / leaves, 0.0, 1.0);
         // The place is where either rise is greatest.
         if (newStrength > 0.0) {
             strength = std::max(strength, newStrength);

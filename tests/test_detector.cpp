@@ -280,6 +280,35 @@ TEST(NoteDetector, ANoteNearAHarmonicOfARingingOneIsNoRepluckOfIt) {
     }
 }
 
+// The same note played again softer, the first let go as it sounds: a sampled note's loop
+// repeats so exactly that what the new waveform adds is only a few per cent of the whole,
+// far over what the loop leaves of itself (FluidR3's 60 at velocity 63 after 97).
+TEST(NoteDetector, ASofterRepeatOfASampledNoteIsHeard) {
+    struct Repeat {
+        int program, midi, loud, soft;
+    };
+    bench::BassRenderer synth;
+    std::string error;
+    if (!std::filesystem::exists(fluidR3) || !synth.load(error, rate, fluidR3)) {
+        GTEST_SKIP() << fluidR3 << " is not installed";
+    }
+    for (const Repeat& c : {Repeat{33, 60, 97, 63}, Repeat{33, 65, 112, 78}}) {
+        SCOPED_TRACE(std::to_string(c.midi) + " at " + std::to_string(c.soft));
+        using bench::packMessage;
+        const int64_t on = rate / 4 / 64 * 64, next = on + rate * 263 / 1000 / 64 * 64;
+        const auto samples = synth.play({{0, packMessage(0xC0, c.program, 0)},
+                                         {on, packMessage(0x90, c.midi, c.loud)},
+                                         {next, packMessage(0x80, c.midi, 0)},
+                                         {next, packMessage(0x90, c.midi, c.soft)},
+                                         {next + rate / 2, packMessage(0x80, c.midi, 0)}},
+                                        next + rate);
+        const auto notes = detect(samples);
+        ASSERT_EQ(notes.size(), 2u);
+        EXPECT_EQ(notes[1].midi, c.midi);
+        EXPECT_NEAR(ms(notes[1].onsetSample - next), 10.0, 20.0);
+    }
+}
+
 // A softer note played legato over a louder one (the first let go as the second sounds, so the
 // level never dips) is its own event: the energy may not rise, but the ringing waveform breaks.
 // Each pair from a synthesiser of its own: FluidSynth's chorus runs on between takes, and these

@@ -723,9 +723,11 @@ TEST_F(ListenerFixture, OnsetsOfPushedBlocksLandOnTheBlocksClockWhateverTheirSiz
             // The detector's own onset error is the benchmark's to measure; this is the mapping.
             EXPECT_NEAR(static_cast<double>(notes[i].onsetNanos - expected) / ms, 0.0, 30.0) << i;
             if (!first.empty()) {
-                // The same samples in other blocks: the same onset, to the sample.
+                // The same samples in other blocks: the same onset, to the sample.  With clicks
+                // announced that were never heard alone, what is new under a held note is set
+                // aside near them, and the onset may come from the plain rise: a hop off at most.
                 EXPECT_NEAR(static_cast<double>(notes[i].onsetNanos - first[i].onsetNanos) / ms,
-                            0.0, 0.03)
+                            0.0, pass == 5 ? 256.0 * 1000.0 / rate + 0.03 : 0.03)
                     << i;
             }
         }
