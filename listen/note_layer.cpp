@@ -290,8 +290,11 @@ void NoteLayer::decide(int state, const Step& step, std::vector<LayerNote>& out)
         // A pluck on a note still ringing under the one held is a new note only as far as it
         // raises that note, as a pluck on the held one must: a release, a click or a note
         // played beside it does not.
+        // (Or the note just left for silence, taken up again: the frames between may have
+        // lost it under a ghost note's noise.)
         const bool ringingUnder =
-            runState_ != 0 && runReported_ && (state == beforeState_ || state == earlierState_);
+            (runState_ != 0 && runReported_ && (state == beforeState_ || state == earlierState_)) ||
+            (runState_ == 0 && state == beforeState_ && changeStarts(f.endSample));
         if (runState_ != 0 && runReported_) {
             earlierState_ = beforeState_;
             beforeState_ = runState_;
