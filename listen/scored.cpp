@@ -643,6 +643,10 @@ void ScoredDetector::hop(std::vector<DetectedNote>& out) {
     if (ringing != 0 && evidence.power > 0.0) {
         const double period = ringingPeriod;
         const double share = takeOut(period, evidence.power);
+        ringingLeaves_.emplace_back(fed_, share);
+        if (ringingLeaves_.size() > 32) {
+            ringingLeaves_.pop_front();
+        }
         const double weight =
             std::clamp((share - kNewShare) / (kSureNewShare - kNewShare), 0.0, 1.0);
         // After a new pluck, the frame less the ringing note as it rang before the pluck, carried
@@ -697,8 +701,15 @@ void ScoredDetector::hop(std::vector<DetectedNote>& out) {
                 frame.restartSample = pluck;
             }
             const double newShare = newPower / static_cast<double>(w) / (2.0 * evidence.power);
+            // Measured, as under a held note, against what the ringing note left of itself.
+            double left = kNewShare;
+            for (const auto& [end, leftShare] : ringingLeaves_) {
+                if (end <= pluck) {
+                    left = std::clamp(kNewOverLeft * leftShare, kLeastNewShare, kNewShare);
+                }
+            }
             const double newWeight =
-                std::clamp((newShare - kNewShare) / (kSureNewShare - kNewShare), 0.0, 1.0);
+                std::clamp((newShare - left) / (kSureNewShare / kNewShare - 1.0) / left, 0.0, 1.0);
             if (whole_ && newWeight > 0.0) {
                 const FrameEvidence added = analyser_.analyse(continuation_.data());
                 // The note heard is the one just begun: where what is new is another pitch, the

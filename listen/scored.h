@@ -75,6 +75,9 @@ private:
     // The pitch each frame gave the ringing note (frame end, fractional MIDI; 0: none): what it
     // rang at before a pluck.
     std::deque<std::pair<int64_t, double>> ringingPitches_;
+    // And the share of the frame that did not repeat at its period (frame end, share): what
+    // the ringing note left of itself before a pluck.
+    std::deque<std::pair<int64_t, double>> ringingLeaves_;
     int64_t heldOnset_ = 0;
     int heldMidi_ = 0;
     double blockResidual_ = 0.0;

@@ -255,21 +255,26 @@ TEST(NoteDetector, ASlowAttackAfterTheClickIsPlacedOnIt) {
 // a semitone, at an E1 30 cents sharp), which was taken for that note plucked again.
 TEST(NoteDetector, ANoteNearAHarmonicOfARingingOneIsNoRepluckOfIt) {
     struct Pair {
+        const char* soundfont;
         int program, first, velocity, second, soft;
+        double gapSeconds, overlapSeconds; // the second's onset, and the first's end after it
     };
-    bench::BassRenderer synth;
-    std::string error;
-    if (!std::filesystem::exists(timGM) || !synth.load(error, rate, timGM)) {
-        GTEST_SKIP() << timGM << " is not installed";
-    }
-    for (const Pair& c : {Pair{34, 28, 82, 62, 78}}) {
+    for (const Pair& c : {Pair{timGM, 34, 28, 82, 62, 78, 0.3, 0.125},
+                          Pair{fluidR3, 33, 31, 91, 50, 61, 0.435, 0.2}}) {
         SCOPED_TRACE(std::to_string(c.first) + " then " + std::to_string(c.second));
+        bench::BassRenderer synth;
+        std::string error;
+        if (!std::filesystem::exists(c.soundfont) || !synth.load(error, rate, c.soundfont)) {
+            GTEST_SKIP() << c.soundfont << " is not installed";
+        }
         using bench::packMessage;
-        const int64_t on = rate / 4 / 64 * 64, next = on + rate * 3 / 10 / 64 * 64;
+        const int64_t on = rate / 4 / 64 * 64;
+        const auto next = on + static_cast<int64_t>(c.gapSeconds * rate) / 64 * 64;
+        const auto off = next + static_cast<int64_t>(c.overlapSeconds * rate) / 64 * 64;
         const auto samples = synth.play({{0, packMessage(0xC0, c.program, 0)},
                                          {on, packMessage(0x90, c.first, c.velocity)},
                                          {next, packMessage(0x90, c.second, c.soft)},
-                                         {next + rate / 8, packMessage(0x80, c.first, 0)},
+                                         {off, packMessage(0x80, c.first, 0)},
                                          {next + rate / 2, packMessage(0x80, c.second, 0)}},
                                         next + rate);
         const auto notes = detect(samples);
